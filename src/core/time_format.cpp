@@ -1,0 +1,137 @@
+#include "core/time_format.hpp"
+
+#include <glib.h>
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+namespace irvelo {
+namespace {
+
+struct DateTimeDeleter {
+  void operator()(GDateTime* dt) const { g_date_time_unref(dt); }
+};
+struct TimeZoneDeleter {
+  void operator()(GTimeZone* tz) const { g_time_zone_unref(tz); }
+};
+using DateTimePtr = std::unique_ptr<GDateTime, DateTimeDeleter>;
+using TimeZonePtr = std::unique_ptr<GTimeZone, TimeZoneDeleter>;
+
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+
+// The magnitude of the most negative value does not fit; it saturates.
+std::uint64_t magnitude(std::int64_t seconds) {
+  if (seconds == kMin) return static_cast<std::uint64_t>(kMax);
+  return static_cast<std::uint64_t>(seconds < 0 ? -seconds : seconds);
+}
+
+TimeZonePtr resolve_zone(const std::string& zone) {
+  if (!zone.empty() && is_safe_zone_name(zone)) {
+    if (GTimeZone* tz = g_time_zone_new_identifier(zone.c_str())) return TimeZonePtr(tz);
+  }
+  return TimeZonePtr(g_time_zone_new_local());
+}
+
+DateTimePtr in_zone(std::int64_t instant, const std::string& zone) {
+  DateTimePtr utc(g_date_time_new_from_unix_utc(instant));
+  if (!utc) return nullptr;
+  TimeZonePtr tz = resolve_zone(zone);
+  return DateTimePtr(g_date_time_to_timezone(utc.get(), tz.get()));
+}
+
+std::string printf_string(const char* format, auto... args) {
+  char buffer[96];
+  int n = std::snprintf(buffer, sizeof buffer, format, args...);
+  if (n < 0) return {};
+  return std::string(buffer, static_cast<std::size_t>(std::min<int>(n, sizeof buffer - 1)));
+}
+
+}  // namespace
+
+std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
+  std::int64_t r;
+  if (__builtin_add_overflow(a, b, &r)) return b > 0 ? kMax : kMin;
+  return r;
+}
+
+std::int64_t saturating_sub(std::int64_t a, std::int64_t b) {
+  std::int64_t r;
+  if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? kMax : kMin;
+  return r;
+}
+
+bool is_safe_zone_name(std::string_view zone) {
+  if (zone.empty() || zone.front() == '/' || zone.front() == ':') return false;
+  if (zone.find("..") != std::string_view::npos) return false;
+  for (char c : zone) {
+    const bool ok = g_ascii_isalnum(c) || c == '/' || c == '_' || c == '-' || c == '+';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+DurationFormat parse_duration_format(std::string_view text) {
+  if (text == "compact") return DurationFormat::Compact;
+  if (text == "decimal") return DurationFormat::Decimal;
+  return DurationFormat::Full;
+}
+
+std::string format_duration(std::int64_t seconds, DurationFormat format) {
+  const char* prefix = seconds < 0 ? "-" : "";
+  const std::uint64_t m = magnitude(seconds);
+  const auto h = static_cast<unsigned long long>(m / 3600);
+  const auto n = static_cast<unsigned long long>((m % 3600) / 60);
+  const auto s = static_cast<unsigned long long>(m % 60);
+  switch (format) {
+    case DurationFormat::Compact:
+      return printf_string("%s%llu:%02llu", prefix, h, n);
+    case DurationFormat::Decimal: {
+      const double x = std::floor(static_cast<double>(m) / 3600.0 * 100.0 + 0.5 + 1e-9);
+      return printf_string("%s%.2f", prefix, x / 100.0);
+    }
+    case DurationFormat::Full:
+      break;
+  }
+  return printf_string("%s%02llu:%02llu:%02llu", prefix, h, n, s);
+}
+
+std::string format_clock(std::int64_t seconds) {
+  const std::uint64_t m = seconds < 0 ? 0 : static_cast<std::uint64_t>(seconds);
+  return printf_string("%llu:%02llu:%02llu", static_cast<unsigned long long>(m / 3600),
+                       static_cast<unsigned long long>((m % 3600) / 60), static_cast<unsigned long long>(m % 60));
+}
+
+std::optional<std::int64_t> parse_instant(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  DateTimePtr dt(g_date_time_new_from_iso8601(text.c_str(), nullptr));
+  if (!dt) return std::nullopt;
+  return static_cast<std::int64_t>(g_date_time_to_unix(dt.get()));
+}
+
+std::int64_t now_unix() {
+  return static_cast<std::int64_t>(g_get_real_time() / 1000000);
+}
+
+LocalDate local_date_of(std::int64_t instant, const std::string& zone) {
+  DateTimePtr dt = in_zone(instant, zone);
+  if (!dt) return {};
+  return {g_date_time_get_year(dt.get()), g_date_time_get_month(dt.get()), g_date_time_get_day_of_month(dt.get())};
+}
+
+ClockTime clock_time_of(std::int64_t instant, const std::string& zone) {
+  DateTimePtr dt = in_zone(instant, zone);
+  if (!dt) return {};
+  return {g_date_time_get_hour(dt.get()), g_date_time_get_minute(dt.get())};
+}
+
+std::string format_clock_time(ClockTime time, bool h12) {
+  if (!h12) return printf_string("%02d:%02d", time.hour, time.minute);
+  const int hour12 = time.hour % 12 == 0 ? 12 : time.hour % 12;
+  return printf_string("%d:%02d %s", hour12, time.minute, time.hour < 12 ? "AM" : "PM");
+}
+
+}  // namespace irvelo
