@@ -1,0 +1,78 @@
+#pragma once
+
+// A small tray host for tests: owns "org.kde.StatusNotifierWatcher" on its own
+// connection to the session bus, records every registration, can refuse
+// them, vanish and come back; and, as a host does, reads an item's
+// properties, calls its methods and records its signals.
+
+#include <gio/gio.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace irvelo::test {
+
+struct GVariantUnref {
+  void operator()(GVariant* value) const { g_variant_unref(value); }
+};
+using VariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
+
+class TestHost {
+ public:
+  // Connects to the bus at `address` (the session bus when empty); does not
+  // own the watcher name yet.
+  explicit TestHost(const std::string& address = {});
+  ~TestHost();
+  TestHost(const TestHost&) = delete;
+  TestHost& operator=(const TestHost&) = delete;
+
+  // Owns the watcher name and waits until the bus confirms it; returns
+  // whether it did. With `accept` false, registrations are answered with an
+  // error.
+  bool appear(bool accept = true);
+  // Gives the name up, as a host that exits.
+  void vanish();
+
+  struct Signal {
+    std::string name;
+    std::string parameters;  // g_variant_print of the parameters, "()" for none
+  };
+
+  // Service names passed to RegisterStatusNotifierItem, oldest first.
+  std::vector<std::string> registrations;
+  // Signals of the StatusNotifierItem interface from any sender, oldest first.
+  std::vector<Signal> signals;
+
+  // The property's value (unwrapped from its variant), or null with the
+  // error message in `error`.
+  VariantPtr property(const std::string& item, const char* name, std::string* error = nullptr);
+  std::string string_property(const std::string& item, const char* name);
+  // Calls a method of the item; returns the reply (null on error).
+  VariantPtr call(const std::string& item, const char* method, GVariant* parameters);
+  std::vector<std::string> signal_names() const;
+
+ private:
+  struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+  };
+  struct NodeInfoUnref {
+    void operator()(GDBusNodeInfo* info) const { g_dbus_node_info_unref(info); }
+  };
+  VariantPtr call_and_wait(const std::string& item, const char* interface, const char* method, GVariant* parameters,
+                           std::string* error_text);
+  static void on_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+                        GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
+  static void on_signal(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal,
+                        GVariant* parameters, gpointer self);
+
+  std::unique_ptr<GDBusConnection, ObjectUnref> connection_;
+  std::unique_ptr<GDBusNodeInfo, NodeInfoUnref> node_info_;
+  guint registration_id_ = 0;
+  guint owner_id_ = 0;
+  guint subscription_id_ = 0;
+  bool accept_ = true;
+  bool owned_ = false;
+};
+
+}  // namespace irvelo::test
