@@ -1,0 +1,90 @@
+#include "ui_support.hpp"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+
+#include <string>
+#include <string_view>
+
+#include "support/main_loop.hpp"
+
+namespace irvelo::test {
+
+namespace {
+
+// A warning or critical from GLib or GTK marks a fault of ours (a bad
+// property, a broken stylesheet): the running test fails on it.
+GLogWriterOutput fail_on_warnings(GLogLevelFlags level, const GLogField* fields, gsize n_fields, gpointer) {
+  if (level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) {
+    std::string message;
+    for (gsize i = 0; i < n_fields; ++i) {
+      if (std::string_view(fields[i].key) == "MESSAGE" && fields[i].length < 0) {
+        message = static_cast<const char*>(fields[i].value);
+      }
+    }
+    ADD_FAILURE() << "logged: " << message;
+  }
+  return g_log_writer_default(level, fields, n_fields, nullptr);
+}
+
+class GtkEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    g_log_set_writer_func(fail_on_warnings, nullptr, nullptr);
+    gtk_init();
+    Gtk::init_gtkmm_internals();
+  }
+};
+
+[[maybe_unused]] auto* const gtk_environment = ::testing::AddGlobalTestEnvironment(new GtkEnvironment);
+
+}  // namespace
+
+void drain_events() {
+  while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+}
+
+std::string label_texts(Gtk::Widget& root) {
+  std::string out;
+  for (auto* label : find_all<Gtk::Label>(root)) {
+    if (!out.empty()) out += ' ';
+    out += label->get_text();
+  }
+  return out;
+}
+
+std::uint32_t rendered_pixel(Gtk::Widget& widget, int x, int y) {
+  // Let pending style changes reach the widget first.
+  run_for(std::chrono::milliseconds(50));
+  const int w = widget.get_width(), h = widget.get_height();
+  if (w <= 0 || h <= 0 || x >= w || y >= h) return 0;
+  GdkPaintable* paintable = gtk_widget_paintable_new(widget.gobj());
+  GtkSnapshot* snapshot = gtk_snapshot_new();
+  gdk_paintable_snapshot(paintable, snapshot, w, h);
+  g_object_unref(paintable);
+  GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+  if (!node) return 0;
+  GskRenderer* renderer = gtk_native_get_renderer(gtk_widget_get_native(widget.gobj()));
+  GdkTexture* texture = gsk_renderer_render_texture(renderer, node, nullptr);
+  gsk_render_node_unref(node);
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(w) * h);
+  gdk_texture_download(texture, reinterpret_cast<guchar*>(pixels.data()), static_cast<gsize>(w) * 4);
+  g_object_unref(texture);
+  return pixels[static_cast<std::size_t>(y) * w + x];
+}
+
+ShownWindow::ShownWindow(Gtk::Widget& child) {
+  window_.set_child(child);
+  window_.set_default_size(360, 200);
+  window_.present();
+  EXPECT_TRUE(run_until([this] { return window_.get_mapped(); })) << "window never mapped";
+}
+
+ShownWindow::~ShownWindow() {
+  window_.unset_child();
+  window_.hide();
+  drain_events();
+}
+
+}  // namespace irvelo::test
