@@ -1,0 +1,306 @@
+// The project picker's list: sections, order, search, choosing, rebuilding.
+
+#include <gtest/gtest.h>
+#include <gtkmm/image.h>
+#include <gtkmm/listboxrow.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/main_loop.hpp"
+#include "support/temp_dir.hpp"
+#include "ui/project_picker.hpp"
+#include "ui_support.hpp"
+
+namespace irvelo::ui {
+namespace {
+
+class PickerProbe : public ProjectPicker {
+ public:
+  using ProjectPicker::dot;
+  using ProjectPicker::label;
+  using ProjectPicker::list;
+  using ProjectPicker::popover;
+  using ProjectPicker::row_ids;
+  using ProjectPicker::row_selectable;
+  using ProjectPicker::search;
+
+  // One line per row: "# Title" for a section, the project name for a row,
+  // with " ✓" on the row carrying the check mark.
+  std::vector<std::string> rows() {
+    std::vector<std::string> out;
+    for (int i = 0; auto* row = list.get_row_at_index(i); ++i) {
+      const std::string text = test::label_texts(*row);
+      bool checked = false;
+      for (auto* image : test::find_all<Gtk::Image>(*row))
+        checked |= image->get_icon_name() == "object-select-symbolic";
+      out.push_back(row_selectable.at(i) ? text + (checked ? " ✓" : "") : "# " + text);
+    }
+    return out;
+  }
+
+  Gtk::ListBoxRow* row_named(const std::string& text) {
+    for (int i = 0; auto* row = list.get_row_at_index(i); ++i) {
+      if (test::label_texts(*row) == text) return row;
+    }
+    return nullptr;
+  }
+
+  // The search entry hands its focus to its inner text widget.
+  bool search_has_focus() {
+    auto* root = dynamic_cast<Gtk::Window*>(get_root());
+    auto* focus = root ? root->get_focus() : nullptr;
+    return focus && (focus == &search || focus->is_ancestor(search));
+  }
+
+  bool open() {
+    popup();
+    return test::run_until([this] { return popover.get_visible(); });
+  }
+};
+
+api::PickerProject project(const std::string& id, const std::string& name, std::optional<std::string> client = {},
+                           bool favorite = false, const std::string& color = "#336699") {
+  api::PickerProject p;
+  p.id = id;
+  p.name = name;
+  p.color = color;
+  p.client_name = std::move(client);
+  p.favorite = favorite;
+  return p;
+}
+
+std::vector<api::PickerProject> numbered(int n) {
+  std::vector<api::PickerProject> out;
+  for (int i = 0; i < n; ++i) out.push_back(project("p" + std::to_string(i), "Project " + std::to_string(i)));
+  return out;
+}
+
+class ProjectPickerTest : public ::testing::Test {
+ protected:
+  PickerProbe picker;
+  test::ShownWindow shown{picker};
+  std::vector<std::optional<std::string>> emitted;
+
+  void SetUp() override {
+    picker.signal_selected().connect([this](std::optional<std::string> id) { emitted.push_back(std::move(id)); });
+  }
+};
+
+TEST_F(ProjectPickerTest, SectionsListEveryProjectOnceInItsGroup) {
+  picker.set_projects({
+      project("1", "Website", "Acme Inc."),
+      project("2", "Roadmap", "Acme Inc.", true),  // a favourite with a client: only under Favorites
+      project("3", "Internal"),
+      project("4", "Audit", "Beta Co"),
+      project("5", "Admin"),
+      project("6", "Zebra", std::nullopt, true),
+      project("7", "Apps", "Acme Inc."),
+  });
+  picker.set_selected("4");
+  ASSERT_TRUE(picker.open());
+  EXPECT_EQ(picker.rows(),
+            (std::vector<std::string>{"No project", "# Favorites", "Roadmap", "Zebra", "# Acme Inc.", "Apps", "Website",
+                                      "# Beta Co", "Audit ✓", "# No client", "Admin", "Internal"}));
+  EXPECT_EQ(picker.row_ids,
+            (std::vector<std::optional<std::string>>{std::nullopt, std::nullopt, "2", "6", std::nullopt, "7", "1",
+                                                     std::nullopt, "4", std::nullopt, "5", "3"}));
+}
+
+TEST_F(ProjectPickerTest, WithoutClientsNoClientFollowsFavorites) {
+  picker.set_projects({project("1", "B"), project("2", "A", std::nullopt, true), project("3", "C")});
+  ASSERT_TRUE(picker.open());
+  EXPECT_EQ(picker.rows(), (std::vector<std::string>{"No project ✓", "# Favorites", "A", "# No client", "B", "C"}));
+}
+
+TEST_F(ProjectPickerTest, ClientSectionsFollowLocaleCollation) {
+  // The test session runs in C.UTF-8, which collates by code point; build a
+  // real locale next to the test so the order differs from byte order.
+  test::TempDir locales("irvelo-locale");
+  const std::string command = "localedef -i en_US -f UTF-8 " + locales.path() + "/en_US.UTF-8 >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << "localedef failed (package locales missing?)";
+  setenv("LOCPATH", locales.path().c_str(), 1);
+  const std::string previous = std::setlocale(LC_COLLATE, nullptr);
+  ASSERT_NE(std::setlocale(LC_COLLATE, "en_US.UTF-8"), nullptr);
+
+  picker.set_projects({
+      project("1", "zulu", "Zeta"),
+      project("2", "Mike", "beta"),
+      project("3", "apple", "Alpha"),
+      project("4", "Banana", "Alpha"),
+      project("5", "cherry", "Alpha"),
+      project("6", "echo", "Delta"),
+  });
+  ASSERT_TRUE(picker.open());
+  const auto rows = picker.rows();
+  std::setlocale(LC_COLLATE, previous.c_str());
+  unsetenv("LOCPATH");
+
+  EXPECT_EQ(rows, (std::vector<std::string>{"No project ✓", "# Alpha", "apple", "Banana", "cherry", "# beta", "Mike",
+                                            "# Delta", "echo", "# Zeta", "zulu"}));
+}
+
+TEST_F(ProjectPickerTest, SearchEntryAppearsAboveTwelveProjectsEmptyAndFocused) {
+  struct Row {
+    int count;
+    bool search;
+  };
+  for (const auto& row : std::vector<Row>{{12, false}, {13, true}, {20, true}}) {
+    picker.set_projects(numbered(row.count));
+    for (int opening = 0; opening < 2; ++opening) {
+      ASSERT_TRUE(picker.open());
+      EXPECT_EQ(picker.search.get_visible(), row.search) << row.count;
+      EXPECT_EQ(picker.search.get_text(), "") << row.count;
+      EXPECT_EQ(picker.rows().size(), static_cast<std::size_t>(row.count + 2)) << row.count;
+      if (row.search) {
+        EXPECT_TRUE(test::run_until([&] { return picker.search_has_focus(); })) << row.count;
+        picker.search.set_text("3");  // left behind on purpose; the next opening clears it
+      }
+      picker.popdown();
+      ASSERT_TRUE(test::run_until([&] { return !picker.popover.get_visible(); }));
+    }
+  }
+}
+
+TEST_F(ProjectPickerTest, SearchFindsNamesAndClientsCaseFolded) {
+  picker.set_projects({
+      project("1", "acme tools"),
+      project("2", "Website", "Acme Inc."),
+      project("3", "Straße", "Delta"),
+      project("4", "Other", "Beta", true),
+      project("5", "misc"),
+  });
+  ASSERT_TRUE(picker.open());
+  struct Row {
+    std::string query;
+    std::vector<std::string> rows;
+  };
+  const std::vector<Row> rows = {
+      {"ACME", {"# Acme Inc.", "Website", "# No client", "acme tools"}},
+      {"STRASSE", {"# Delta", "Straße"}},
+      {"beta", {"# Favorites", "Other"}},
+      {"zzz", {}},
+      {"",
+       {"No project ✓", "# Favorites", "Other", "# Acme Inc.", "Website", "# Delta", "Straße", "# No client",
+        "acme tools", "misc"}},
+  };
+  for (const auto& row : rows) {
+    picker.search.set_text(row.query);
+    EXPECT_EQ(picker.rows(), row.rows) << row.query;
+  }
+}
+
+TEST(ProjectPickerMatch, SearchesNameAndClientOnly) {
+  auto p = project("acme-id", "Design", "Acme Inc.", false, "#acacac");
+  p.tasks = {{"t1", "Acme task"}};
+  struct Row {
+    std::string query;
+    bool match;
+  };
+  for (const auto& row : std::vector<Row>{{"", true},
+                                          {"des", true},
+                                          {"acme", true},
+                                          {"inc.", true},
+                                          {"task", false},
+                                          {"acme-id", false},
+                                          {"#acac", false}}) {
+    EXPECT_EQ(ProjectPicker::matches(p, row.query), row.match) << row.query;
+  }
+  EXPECT_FALSE(ProjectPicker::matches(project("1", "Design"), "acme"));
+}
+
+TEST_F(ProjectPickerTest, SectionHeadersCannotBeChosen) {
+  picker.set_projects({project("1", "Website", "Acme Inc."), project("2", "Roadmap", std::nullopt, true)});
+  ASSERT_TRUE(picker.open());
+  int headers = 0;
+  for (int i = 0; auto* row = picker.list.get_row_at_index(i); ++i) {
+    if (picker.row_selectable.at(i)) continue;
+    ++headers;
+    EXPECT_FALSE(row->get_activatable());
+    EXPECT_FALSE(row->get_focusable());                                       // keyboard navigation passes over it
+    row->activate();                                                          // what Enter on a focused row does
+    g_signal_emit_by_name(picker.list.gobj(), "row-activated", row->gobj());  // a click
+  }
+  EXPECT_EQ(headers, 2);
+  EXPECT_TRUE(emitted.empty());
+  EXPECT_TRUE(picker.popover.get_visible());
+}
+
+TEST_F(ProjectPickerTest, ChoosingEmitsOnlyAChangeAndAlwaysCloses) {
+  picker.set_projects({project("1", "Website"), project("2", "Roadmap")});
+  picker.set_selected("1");
+  struct Row {
+    std::string row;
+    std::vector<std::optional<std::string>> emitted;
+  };
+  for (const auto& row : std::vector<Row>{{"Website", {}}, {"Roadmap", {"2"}}, {"No project", {std::nullopt}}}) {
+    emitted.clear();
+    ASSERT_TRUE(picker.open());
+    auto* target = picker.row_named(row.row);
+    ASSERT_NE(target, nullptr) << row.row;
+    target->activate();
+    EXPECT_FALSE(picker.popover.get_visible()) << row.row;
+    EXPECT_EQ(emitted, row.emitted) << row.row;
+  }
+  // The picker's own selection follows only the store.
+  EXPECT_EQ(picker.label.get_text(), "Website");
+}
+
+TEST_F(ProjectPickerTest, ChangedListRebuildsAnOpenPopoverKeepingTheSearch) {
+  auto list = numbered(13);
+  picker.set_projects(list);
+  ASSERT_TRUE(picker.open());
+  picker.search.set_text("project 1");
+  EXPECT_EQ(picker.rows().size(), 5u);  // "# No client" and Project 1, 10, 11, 12
+  auto* first_before = picker.list.get_row_at_index(1);
+
+  // Only tasks change: the open list stays as it is.
+  list[1].tasks = {{"t", "Task"}};
+  list[1].billable_by_default = true;
+  picker.set_projects(list);
+  EXPECT_EQ(picker.list.get_row_at_index(1), first_before);
+
+  list[1].name = "Project 1 renamed";
+  list.push_back(project("new", "Project 100", "Client"));
+  picker.set_projects(list);
+  EXPECT_EQ(picker.search.get_text(), "project 1");
+  EXPECT_EQ(picker.rows(), (std::vector<std::string>{"# Client", "Project 100", "# No client", "Project 1 renamed",
+                                                     "Project 10", "Project 11", "Project 12"}));
+}
+
+TEST_F(ProjectPickerTest, ClosedPopoverIsRebuiltWhenItOpensWithTheCheckMark) {
+  picker.set_projects({project("1", "Website"), project("2", "Roadmap")});
+  ASSERT_TRUE(picker.open());
+  picker.popdown();
+  ASSERT_TRUE(test::run_until([&] { return !picker.popover.get_visible(); }));
+  picker.set_projects({project("1", "Website"), project("2", "Roadmap"), project("3", "Docs")});
+  picker.set_selected("2");
+  EXPECT_EQ(picker.rows().size(), 4u);  // still the old rows while closed
+  ASSERT_TRUE(picker.open());
+  EXPECT_EQ(picker.rows(), (std::vector<std::string>{"No project", "# No client", "Docs", "Roadmap ✓", "Website"}));
+}
+
+TEST_F(ProjectPickerTest, LabelShowsTheStoreSelection) {
+  picker.set_projects({project("1", "Website", std::nullopt, false, "#ff8800")});
+  struct Row {
+    std::optional<std::string> selected;
+    std::string text;
+    bool caption;
+  };
+  for (const auto& row : std::vector<Row>{{"1", "Website", false},
+                                          {"gone", "No project", true},
+                                          {std::nullopt, "No project", true},
+                                          {"1", "Website", false}}) {
+    picker.set_selected(row.selected);
+    EXPECT_EQ(picker.label.get_text().raw(), row.text);
+    EXPECT_EQ(picker.label.has_css_class("caption"), row.caption) << row.text;
+    EXPECT_EQ(picker.dot.is_hollow(), row.caption) << row.text;
+    EXPECT_EQ(picker.dot.color_text(), row.caption ? "" : "#ff8800") << row.text;
+  }
+}
+
+}  // namespace
+}  // namespace irvelo::ui
