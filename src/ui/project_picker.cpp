@@ -31,16 +31,27 @@ ProjectPicker::ProjectPicker() {
   add_css_class("flat");
   set_hexpand(true);
   set_always_show_arrow(false);
+  // GTK draws a menu button through an inner toggle button: without a frame
+  // that button is flat, and it carries "picker" too so the stylesheet's
+  // button.picker padding reaches it.
+  set_has_frame(false);
+  if (auto* inner = get_first_child()) inner->add_css_class("picker");
 
   label.set_ellipsize(Pango::EllipsizeMode::END);
   label.set_xalign(0);
   label.set_hexpand(true);
   arrow.set_from_icon_name("pan-down-symbolic");
   arrow.add_css_class("caption");
+  content.set_hexpand(true);
   content.append(dot);
   content.append(label);
   content.append(arrow);
   set_child(content);
+  // GTK 4.8 wraps a menu button's child in a centred box; the name should
+  // start at the left edge like the other fields of the card.
+  if (auto* wrapper = content.get_parent(); wrapper && wrapper != get_first_child()) {
+    wrapper->set_halign(Gtk::Align::FILL);
+  }
 
   popover.add_css_class("menu");
   popover_box.set_size_request(300, -1);
