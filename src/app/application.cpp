@@ -1,0 +1,215 @@
+#include "app/application.hpp"
+
+#include <gio/gio.h>
+#include <giomm/applicationcommandline.h>
+#include <glib/gi18n-lib.h>
+#include <glibmm/main.h>
+#include <glibmm/ustring.h>
+#include <glibmm/variantdict.h>
+
+#include <cctype>
+#include <utility>
+#include <vector>
+
+#include "core/time_format.hpp"
+
+namespace irvelo {
+
+namespace {
+
+constexpr const char* kCallbackPrefix = "irvelo://";
+// How long a start with --background waits for a tray host before the panel
+// is shown instead.
+constexpr unsigned int kBackgroundGraceMs = 2000;
+
+bool blank(const char* text) {
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (!std::isspace(static_cast<unsigned char>(*c))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<TrackerStore::Ephemeral> ephemeral_credentials(const char* api_key, const char* server) {
+  // An empty key would silently replace the stored one with nothing.
+  if (api_key == nullptr || blank(api_key)) return std::nullopt;
+  const auto normalised = TrackerStore::normalized_server(server != nullptr ? server : "");
+  if (!normalised) return std::nullopt;
+  return TrackerStore::Ephemeral{*normalised, api_key};
+}
+
+Application::Application() : Gtk::Application(kApplicationId, Gio::Application::Flags::HANDLES_COMMAND_LINE) {
+  using Type = Gio::Application::OptionType;
+  add_main_option_entry(Type::BOOL, "toggle", 't', _("Start or stop the timer"));
+  add_main_option_entry(Type::BOOL, "start", 's', _("Start the timer"));
+  add_main_option_entry(Type::BOOL, "stop", 'x', _("Stop the timer"));
+  add_main_option_entry(Type::BOOL, "background", 'b', _("Start in the system tray without opening the panel"));
+  add_main_option_entry(Type::BOOL, "version", 'v', _("Print the version and exit"));
+}
+
+Application::~Application() {
+  ready_wait_.disconnect();
+  // The tray and the store go before the settings they may refer to.
+  tray_.reset();
+  store_.reset();
+}
+
+Glib::RefPtr<Application> Application::create() {
+  return Glib::make_refptr_for_instance(new Application());
+}
+
+void Application::on_startup() {
+  Gtk::Application::on_startup();
+  // The stylesheet is installed here once the styling arrives.
+
+  settings_ = Settings::load();
+  store_ = std::make_unique<TrackerStore>(settings_,
+                                          ephemeral_credentials(g_getenv("IRVELO_API_KEY"), g_getenv("IRVELO_SERVER")));
+  // The panel window is created and wired here.
+
+  tray_ = std::make_unique<ui::Tray>();
+  tray_->signal_available().connect(sigc::mem_fun(*this, &Application::on_tray_available));
+  // The tray's clicks toggle the panel once it exists.
+
+  store_->changed.connect(sigc::mem_fun(*this, &Application::update_tray));
+  store_->tick.connect(sigc::mem_fun(*this, &Application::update_tray));
+
+  add_action("quit", sigc::mem_fun(*this, &Application::quit_app));
+  set_accel_for_action("app.quit", "<Control>q");
+
+  update_tray();
+}
+
+void Application::on_activate() {
+  show_panel();
+}
+
+int Application::on_command_line(const Glib::RefPtr<Gio::ApplicationCommandLine>& command_line) {
+  const Glib::RefPtr<Glib::VariantDict> options = command_line->get_options_dict();
+  const auto has = [&options](const char* name) { return options && options->contains(name); };
+
+  int argc = 0;
+  g_auto(GStrv) argv = g_application_command_line_get_arguments(command_line->gobj(), &argc);
+  bool callback_arrived = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument.rfind(kCallbackPrefix, 0) == 0) {
+      store_->handle_callback(argument);
+      callback_arrived = true;
+    }
+  }
+
+  std::function<void()> action;
+  if (has("toggle")) {
+    // Whether a timer runs is read when the action runs, not now.
+    action = [this] { store_->set_tracking(!store_->running.has_value()); };
+  } else if (has("start")) {
+    action = [this] { store_->set_tracking(true); };
+  } else if (has("stop")) {
+    action = [this] { store_->set_tracking(false); };
+  }
+  const bool action_chosen = static_cast<bool>(action);
+  if (action_chosen) run_when_ready(std::move(action));
+
+  decide_windows(action_chosen, callback_arrived, has("background"));
+  return 0;
+}
+
+void Application::run_when_ready(std::function<void()> action) {
+  if (store_->phase == TrackerStore::Phase::Ready && !store_->busy) {
+    action();
+    return;
+  }
+  ready_wait_.disconnect();
+  ready_wait_ = store_->changed.connect([this, action] {
+    // Disconnecting destroys this handler; work only with copies after it.
+    Application* self = this;
+    const std::function<void()> pending = action;
+    if (self->store_->phase == TrackerStore::Phase::SignedOut) {
+      self->ready_wait_.disconnect();
+    } else if (self->store_->phase == TrackerStore::Phase::Ready && !self->store_->busy) {
+      self->ready_wait_.disconnect();
+      Glib::signal_idle().connect_once(pending, Glib::PRIORITY_DEFAULT_IDLE);
+    }
+  });
+}
+
+void Application::update_tray() {
+  if (!tray_ || !store_) return;
+  std::string clock;
+  Glib::ustring tooltip;
+  ui::Tray::Icon icon = ui::Tray::Icon::SignedOut;
+  if (store_->running) {
+    clock = format_clock(store_->elapsed_seconds());
+    tooltip = Glib::ustring::compose(_("Tracking %1"), clock);
+    if (!store_->running->description.empty()) tooltip += " \u00b7 " + store_->running->description;
+    icon = ui::Tray::Icon::Tracking;
+  } else if (!store_->api_key.empty()) {
+    icon = ui::Tray::Icon::Idle;
+    tooltip = _("Not tracking");
+  } else {
+    tooltip = _("Not signed in");
+  }
+  tray_->set(icon, settings_.tray_shows_time ? clock : std::string(), tooltip);
+}
+
+void Application::on_tray_available(bool available) {
+  if (available && !held_) {
+    hold();
+    held_ = true;
+  } else if (!available && held_) {
+    held_ = false;
+    release();
+    // Never leave the user without a visible way in.
+    if (!panel_visible()) show_panel();
+  }
+  update_tray();
+}
+
+void Application::quit_app() {
+  if (held_) {
+    held_ = false;
+    release();
+  }
+  // The settings window is destroyed and every window hidden here.
+  quit();
+}
+
+void Application::show_panel() {}
+
+bool Application::panel_visible() const {
+  return false;
+}
+
+bool Application::tray_shown() const {
+  return tray_ && tray_->available();
+}
+
+void Application::decide_windows(bool action_chosen, bool callback_arrived, bool background) {
+  if (action_chosen) {
+    // A shortcut that toggles the timer does not pop the panel up while the
+    // tray shows the state.
+    if (!tray_shown() && !panel_visible()) show_panel();
+    return;
+  }
+  if (callback_arrived) {
+    show_panel();
+    return;
+  }
+  if (background) {
+    // The tray host answers asynchronously; without a use count the process
+    // would end before the answer arrives, so hold it for the wait.
+    hold();
+    Glib::signal_timeout().connect_once(
+        [this] {
+          if (!tray_shown()) show_panel();
+          release();
+        },
+        kBackgroundGraceMs);
+    return;
+  }
+  show_panel();
+}
+
+}  // namespace irvelo

@@ -1,0 +1,69 @@
+#pragma once
+
+// The single-instance application: owns the settings, the tracker store and
+// the tray icon, answers command lines (its own and those forwarded by later
+// invocations), keeps the tray's texts in step with the store, and stays
+// alive while a tray host shows its icon.
+
+#include <gtkmm/application.h>
+#include <sigc++/connection.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/tracker_store.hpp"
+#include "storage/settings.hpp"
+#include "ui/tray.hpp"
+
+namespace irvelo {
+
+inline constexpr const char* kApplicationId = "com.larkspan.Irvelo";
+inline constexpr const char* kVersion = "0.1.0";
+
+// Credentials given through the environment: `api_key` and `server` are the
+// values of IRVELO_API_KEY and IRVELO_SERVER (null when unset). A key that is
+// unset, empty or only white space gives none, as does a server the store
+// cannot use. The key itself is passed on unchanged.
+[[nodiscard]] std::optional<TrackerStore::Ephemeral> ephemeral_credentials(const char* api_key, const char* server);
+
+class Application : public Gtk::Application {
+ public:
+  static Glib::RefPtr<Application> create();
+  ~Application() override;
+
+  void quit_app();
+  void update_tray();
+  void on_tray_available(bool available);
+  // Runs `action` now when the store is ready and idle, else once it becomes
+  // so; only the latest waiting action survives, and signing out drops it.
+  void run_when_ready(std::function<void()> action);
+
+  // Null before start-up.
+  [[nodiscard]] TrackerStore* store() { return store_.get(); }
+  [[nodiscard]] ui::Tray* tray() { return tray_.get(); }
+  [[nodiscard]] bool held() const { return held_; }
+
+ protected:
+  Application();
+  void on_startup() override;
+  void on_activate() override;
+  int on_command_line(const Glib::RefPtr<Gio::ApplicationCommandLine>& command_line) override;
+
+ private:
+  // Places that the panel window fills: until it exists there is nothing to
+  // present, and the tray is the only way in.
+  void show_panel();
+  [[nodiscard]] bool panel_visible() const;
+  [[nodiscard]] bool tray_shown() const;
+  void decide_windows(bool action_chosen, bool callback_arrived, bool background);
+
+  Settings settings_;
+  std::unique_ptr<TrackerStore> store_;
+  std::unique_ptr<ui::Tray> tray_;
+  bool held_ = false;
+  sigc::connection ready_wait_;
+};
+
+}  // namespace irvelo

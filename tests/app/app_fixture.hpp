@@ -1,0 +1,55 @@
+#pragma once
+
+// A private desktop corner for one test: its own session bus with the test
+// tray host on it, the development service on the test's main loop, and the
+// real executable started as child processes that are stopped by process id.
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devserver/dev_server.hpp"
+#include "test_host.hpp"
+
+namespace irvelo::test {
+
+class AppSession : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Environment for a child: this process's own plus `extra` (an empty value
+  // unsets the variable).
+  std::vector<std::string> environment(const std::map<std::string, std::string>& extra = {}) const;
+  // Starts the executable; returns its process id (0 on failure).
+  int spawn(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& extra = {});
+  // Runs the main loop until the child ends; its exit status, or nothing.
+  std::optional<int> wait_exit(int pid, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+  // A later invocation: starts it and waits for its exit status.
+  std::optional<int> invoke(const std::vector<std::string>& arguments);
+
+  // Starts the primary instance with the service's key in the environment
+  // and waits until its tray icon registered with the host.
+  bool start_primary(const std::vector<std::string>& arguments = {"--background"},
+                     std::map<std::string, std::string> extra = {});
+  [[nodiscard]] std::string item() const;
+  [[nodiscard]] std::string tooltip_text();
+  // Requests to the service whose method matches and whose path ends with `suffix`.
+  [[nodiscard]] int count(const std::string& method, const std::string& suffix) const;
+  [[nodiscard]] int index_of(const std::string& method, const std::string& suffix) const;
+  bool alive(int pid) const;
+
+  GTestDBus* bus_ = nullptr;
+  std::unique_ptr<TestHost> host_;
+  std::unique_ptr<devserver::DevServer> server_;
+  int primary_ = 0;
+  std::vector<int> children_;
+  std::map<int, int> exits_;
+};
+
+}  // namespace irvelo::test

@@ -1,0 +1,198 @@
+// The real executable: a primary instance started with credentials in the
+// environment, driven by later invocations, observed through the test tray
+// host and the development service's request log.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app_fixture.hpp"
+#include "support/main_loop.hpp"
+
+namespace irvelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kIdle = "com.larkspan.Irvelo-idle-symbolic";
+constexpr const char* kTracking = "com.larkspan.Irvelo-tracking-symbolic";
+
+bool matches(const std::string& text, const char* pattern) {
+  return std::regex_match(text, std::regex(pattern));
+}
+
+TEST_F(AppSession, TimerShortcutsDriveTheRunningInstance) {
+  ASSERT_TRUE(start_primary());
+  ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kIdle; }));
+  EXPECT_EQ(tooltip_text(), "Not tracking");
+  EXPECT_EQ(host_->string_property(item(), "XAyatanaLabel"), "");
+
+  struct Step {
+    const char* option;
+    int starts;
+    int stops;
+    bool tracking;
+  };
+  const std::vector<Step> steps = {
+      {"--start", 1, 0, true}, {"--toggle", 1, 1, false}, {"--toggle", 2, 1, true},
+      {"-x", 2, 2, false},     {"-t", 3, 2, true},        {"--stop", 3, 3, false},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(std::string(step.option) + " to " + std::to_string(step.starts) + "/" + std::to_string(step.stops));
+    EXPECT_EQ(invoke({step.option}), 0);
+    ASSERT_TRUE(run_until([&] {
+      return count("POST", "/timer/start") == step.starts && count("POST", "/timer/stop") == step.stops &&
+             host_->string_property(item(), "IconName") == (step.tracking ? kTracking : kIdle);
+    })) << host_->string_property(item(), "IconName");
+    if (step.tracking) {
+      EXPECT_TRUE(matches(host_->string_property(item(), "XAyatanaLabel"), "0:00:0[0-9]"));
+      EXPECT_TRUE(matches(host_->string_property(item(), "Title"), "Irvelo 0:00:0[0-9]"));
+      // The entry has no description: no separator follows the clock.
+      EXPECT_TRUE(matches(tooltip_text(), "Tracking 0:00:0[0-9]")) << tooltip_text();
+    } else {
+      EXPECT_EQ(host_->string_property(item(), "XAyatanaLabel"), "");
+      EXPECT_EQ(tooltip_text(), "Not tracking");
+    }
+  }
+  // Every call carried the key from the environment.
+  for (const auto& request : server_->requests()) {
+    EXPECT_EQ(request.headers.at("authorization"), "Bearer " + server_->api_key()) << request.path;
+  }
+  // Held by its tray icon, the primary instance is still there.
+  EXPECT_TRUE(alive(primary_));
+}
+
+TEST_F(AppSession, ClockTicksInLabelAndTooltip) {
+  ASSERT_TRUE(start_primary());
+  ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kIdle; }));
+  ASSERT_EQ(invoke({"--start"}), 0);
+  ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "XAyatanaLabel") == "0:00:02"; }, 5s));
+  const std::size_t before = host_->signals.size();
+  ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "XAyatanaLabel") == "0:00:03"; }, 3s));
+  EXPECT_EQ(tooltip_text(), "Tracking 0:00:03");
+  // Each tick announces the new label to the host.
+  bool announced = false;
+  for (std::size_t i = before; i < host_->signals.size(); ++i) {
+    if (host_->signals[i].name == "XAyatanaNewLabel" && host_->signals[i].parameters == "('0:00:03', '0:00:00')") {
+      announced = true;
+    }
+  }
+  EXPECT_TRUE(announced);
+}
+
+TEST_F(AppSession, LabelStaysEmptyWhenTheSettingsSaySo) {
+  const std::string dir = std::string(g_get_user_config_dir()) + "/irvelo-desktop";
+  g_mkdir_with_parents(dir.c_str(), 0700);
+  ASSERT_TRUE(g_file_set_contents((dir + "/settings.ini").c_str(), "[main]\ntray_shows_time=false\n", -1, nullptr));
+  ASSERT_TRUE(start_primary());
+  ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kIdle; }));
+  ASSERT_EQ(invoke({"--start"}), 0);
+  ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kTracking; }));
+  EXPECT_EQ(host_->string_property(item(), "XAyatanaLabel"), "");
+  EXPECT_EQ(host_->string_property(item(), "Title"), "Irvelo");
+  EXPECT_TRUE(matches(tooltip_text(), "Tracking 0:00:0[0-9]")) << tooltip_text();
+}
+
+// Later invocations while the first refresh is still on its way: each row
+// starts a fresh primary instance whose first answer is slow.
+struct LoadingCase {
+  const char* name;
+  std::vector<std::vector<std::string>> invocations;
+  int starts;
+  bool tracking;
+};
+
+class WhileLoading : public AppSession, public ::testing::WithParamInterface<LoadingCase> {};
+
+TEST_P(WhileLoading, ActionWaitsForTheFirstRefresh) {
+  const LoadingCase& c = GetParam();
+  devserver::Fault slow;
+  slow.status = 0;
+  slow.delay_ms = 1500;
+  server_->inject_fault("/api/v1/me", slow);
+  ASSERT_TRUE(start_primary());
+  for (const auto& arguments : c.invocations) EXPECT_EQ(invoke(arguments), 0);
+  // Still loading: nothing was started yet.
+  EXPECT_EQ(count("POST", "/timer/start"), 0);
+  EXPECT_EQ(host_->string_property(item(), "IconName"), "com.larkspan.Irvelo-idle-symbolic");
+
+  ASSERT_TRUE(run_until([&] { return count("GET", "/bootstrap") > 0; }, 10s));
+  ASSERT_TRUE(run_until([&] {
+    return host_->string_property(item(), "IconName") == (c.tracking ? kTracking : kIdle) &&
+           count("POST", "/timer/start") == c.starts;
+  }));
+  run_for(1500ms);
+  EXPECT_EQ(count("POST", "/timer/start"), c.starts);
+  EXPECT_EQ(count("POST", "/timer/stop"), 0);
+  if (c.starts > 0) {
+    EXPECT_GT(index_of("POST", "/timer/start"), index_of("GET", "/bootstrap"));
+    EXPECT_GT(index_of("POST", "/timer/start"), index_of("GET", "/time-entries/running"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Invocations, WhileLoading,
+                         ::testing::Values(LoadingCase{"Start", {{"--start"}}, 1, true},
+                                           LoadingCase{"TwoStartsLeaveOneAction", {{"--start"}, {"-s"}}, 1, true},
+                                           LoadingCase{"LatestActionWins", {{"--start"}, {"--stop"}}, 0, false},
+                                           LoadingCase{"ToggleBeatsStop", {{"--toggle", "--stop"}}, 1, true},
+                                           LoadingCase{"StartBeatsStop", {{"--stop", "--start"}}, 1, true}),
+                         [](const ::testing::TestParamInfo<LoadingCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(AppSession, VersionIsAnsweredWithoutTheRunningInstance) {
+  ASSERT_TRUE(start_primary());
+  ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kIdle; }));
+
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{"--version"}, {"-v"}, {"--start", "--version"}, {"-t", "-v"}}) {
+    SCOPED_TRACE(arguments.front());
+    std::vector<std::string> args = {IRVELO_DESKTOP_EXE};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<gchar*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    // No display and no bus: neither the toolkit nor the instance is reached.
+    std::vector<std::string> env =
+        environment({{"DISPLAY", ""}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}});
+    std::vector<gchar*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    gchar* out = nullptr;
+    gint status = -1;
+    ASSERT_TRUE(g_spawn_sync(nullptr, argv.data(), envp.data(), G_SPAWN_DEFAULT, nullptr, nullptr, &out, nullptr,
+                             &status, nullptr));
+    EXPECT_STREQ(out, "irvelo-desktop 0.1.0\n");
+    g_free(out);
+    EXPECT_TRUE(g_spawn_check_wait_status(status, nullptr));
+  }
+  run_for(500ms);
+  EXPECT_EQ(count("POST", "/timer/start"), 0);
+}
+
+TEST_F(AppSession, HeldWhileTheHostShowsTheIcon) {
+  ASSERT_TRUE(start_primary());
+  // Longer than the wait for a tray host after --background.
+  run_for(2500ms);
+  EXPECT_TRUE(alive(primary_));
+  // Losing the host releases the hold; until the panel exists nothing else
+  // keeps the process, so it ends, and cleanly.
+  host_->vanish();
+  EXPECT_EQ(wait_exit(primary_, 5s), 0);
+}
+
+TEST_F(AppSession, WithoutHostBackgroundStartEndsAfterItsWait) {
+  host_->vanish();
+  std::map<std::string, std::string> env = {{"IRVELO_API_KEY", server_->api_key()},
+                                            {"IRVELO_SERVER", server_->base_url()}};
+  const int pid = spawn({"--background"}, env);
+  ASSERT_NE(pid, 0);
+  run_for(1500ms);
+  EXPECT_TRUE(alive(pid)) << "ended before a tray host could answer";
+  EXPECT_EQ(wait_exit(pid, 5s), 0);
+}
+
+}  // namespace
+}  // namespace irvelo::test
