@@ -132,6 +132,9 @@ struct Error {
   std::string message;
   // std::map iterates in ascending byte order of the field names.
   std::map<std::string, std::vector<std::string>> field_errors;
+
+  // The sentence shown to the user for this error (Part 2.2), translated.
+  [[nodiscard]] std::string describe() const;
 };
 
 // Placeholder value for calls whose answer carries nothing of interest.

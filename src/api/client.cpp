@@ -1,0 +1,270 @@
+#include "api/client.hpp"
+
+#include <gio/gio.h>
+#include <libsoup/soup.h>
+#include <sys/utsname.h>
+
+#include <nlohmann/json.hpp>
+
+#include <exception>
+#include <string_view>
+#include <utility>
+
+#include "api/decode.hpp"
+#include "api/pipeline.hpp"
+#include "api/url.hpp"
+
+namespace irvelo::api {
+namespace {
+
+using json = nlohmann::json;
+
+constexpr const char* kVersion = "0.1.0";
+constexpr guint kTimeoutSeconds = 20;
+
+// What the session's completion hands on: (status, body, transport error).
+using RawCompletion = std::function<void(int, std::string, std::optional<std::string>)>;
+
+// One request in flight: owns its message, a reference to the client's
+// cancellable and the completion. Deleted after the answer has been handled;
+// for a cancelled request the completion is deleted without being called.
+struct PendingRequest {
+  SoupMessage* message;
+  GCancellable* cancellable;
+  RawCompletion complete;
+
+  PendingRequest(SoupMessage* m, GCancellable* c, RawCompletion done)
+      : message(m), cancellable(static_cast<GCancellable*>(g_object_ref(c))), complete(std::move(done)) {}
+  ~PendingRequest() {
+    g_object_unref(message);
+    g_object_unref(cancellable);
+  }
+  PendingRequest(const PendingRequest&) = delete;
+  PendingRequest& operator=(const PendingRequest&) = delete;
+};
+
+// Runs a caller's completion; a raise from it must not cross libsoup's C frames.
+template <typename F, typename... Args>
+void run_guarded(F& f, Args&&... args) {
+  try {
+    f(std::forward<Args>(args)...);
+  } catch (const std::exception& e) {
+    g_log(nullptr, G_LOG_LEVEL_WARNING, "API completion raised: %s", e.what());
+  } catch (...) {
+    g_log(nullptr, G_LOG_LEVEL_WARNING, "API completion raised");
+  }
+}
+
+void on_answer(GObject* source, GAsyncResult* result, gpointer data) {
+  std::unique_ptr<PendingRequest> request(static_cast<PendingRequest*>(data));
+  GError* error = nullptr;
+  GBytes* bytes = soup_session_send_and_read_finish(SOUP_SESSION(source), result, &error);
+  std::unique_ptr<GBytes, decltype(&g_bytes_unref)> bytes_owner(bytes, &g_bytes_unref);
+  std::unique_ptr<GError, decltype(&g_error_free)> error_owner(error, &g_error_free);
+
+  // A cancelled request (its client destroyed) reaches nobody, whatever the
+  // outcome that was already on its way.
+  if (error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
+  if (g_cancellable_is_cancelled(request->cancellable)) return;
+
+  if (error != nullptr) {
+    run_guarded(request->complete, 0, std::string(), std::optional<std::string>(error->message ? error->message : ""));
+    return;
+  }
+  const int status = request->message ? static_cast<int>(soup_message_get_status(request->message)) : 0;
+  std::string body;
+  if (bytes != nullptr) {
+    gsize size = 0;
+    const auto* raw = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+    if (raw != nullptr && size > 0) body.assign(raw, size);
+  }
+  run_guarded(request->complete, status, std::move(body), std::optional<std::string>());
+}
+
+// The request message for the address, or nullptr when libsoup cannot take
+// it: the address must parse as libsoup parses HTTP addresses and name an
+// http or https host (checked here, so that libsoup's own assertion never
+// fires for an odd base address).
+SoupMessage* new_message(const char* method, const std::string& address) {
+  if (address.find('\0') != std::string::npos) return nullptr;
+  std::unique_ptr<GUri, decltype(&g_uri_unref)> uri(
+      g_uri_parse(address.c_str(), static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr), &g_uri_unref);
+  if (!uri) return nullptr;
+  const char* scheme = g_uri_get_scheme(uri.get());
+  const char* host = g_uri_get_host(uri.get());
+  if (scheme == nullptr || (g_ascii_strcasecmp(scheme, "http") != 0 && g_ascii_strcasecmp(scheme, "https") != 0))
+    return nullptr;
+  if (host == nullptr || *host == '\0') return nullptr;
+  return soup_message_new_from_uri(method, uri.get());
+}
+
+std::string workspace_path(const std::string& workspace_id, const std::string& suffix) {
+  return "workspaces/" + url_encode(workspace_id) + suffix;
+}
+
+}  // namespace
+
+struct Client::Impl {
+  SoupSession* session = nullptr;
+  GCancellable* cancellable = nullptr;
+  std::string base_url;
+  std::string api_key;
+
+  // The request message, with headers and body, or nullptr when the request
+  // cannot be built (address refused by the HTTP library, body that cannot be
+  // serialised). Never raises.
+  SoupMessage* build(const char* method, const std::string& address, const json* body, bool authenticated) const {
+    SoupMessage* message = new_message(method, address);
+    if (message == nullptr) return nullptr;
+
+    SoupMessageHeaders* headers = soup_message_get_request_headers(message);
+    soup_message_headers_append(headers, "Accept", "application/json");
+    soup_message_headers_append(headers, "X-Client", client_header().c_str());
+    if (authenticated && !api_key.empty()) {
+      // A key that cannot travel in a header line makes the request unbuildable.
+      if (api_key.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        g_object_unref(message);
+        return nullptr;
+      }
+      const std::string bearer = "Bearer " + api_key;
+      soup_message_headers_append(headers, "Authorization", bearer.c_str());
+    }
+
+    if (body != nullptr) {
+      std::string text;
+      try {
+        // Compact, keys in ascending byte order (std::map), non-ASCII as raw
+        // UTF-8; raises type_error 316 for text that is not valid UTF-8.
+        text = body->dump(-1, ' ', false, json::error_handler_t::strict);
+      } catch (...) {
+        g_object_unref(message);
+        return nullptr;
+      }
+      GBytes* bytes = g_bytes_new(text.data(), text.size());
+      soup_message_set_request_body_from_bytes(message, "application/json", bytes);
+      g_bytes_unref(bytes);
+    }
+    return message;
+  }
+
+  void dispatch(SoupMessage* message, RawCompletion complete) const {
+    auto* request = new PendingRequest(message, cancellable, std::move(complete));
+    soup_session_send_and_read_async(session, message, G_PRIORITY_DEFAULT, cancellable, &on_answer, request);
+  }
+};
+
+Client::Client(std::string base_url, std::string api_key) : impl_(std::make_unique<Impl>()) {
+  const std::string user_agent = std::string("irvelo-desktop/") + kVersion;
+  impl_->session = soup_session_new_with_options("user-agent", user_agent.c_str(), "timeout", kTimeoutSeconds,
+                                                 static_cast<const char*>(nullptr));
+  impl_->cancellable = g_cancellable_new();
+  impl_->base_url = std::move(base_url);
+  impl_->api_key = std::move(api_key);
+}
+
+Client::~Client() {
+  g_cancellable_cancel(impl_->cancellable);
+  g_object_unref(impl_->cancellable);
+  soup_session_abort(impl_->session);
+  g_object_unref(impl_->session);
+}
+
+void Client::cancel_all() {
+  g_cancellable_cancel(impl_->cancellable);
+}
+
+const std::string& Client::base_url() const {
+  return impl_->base_url;
+}
+
+const std::string& Client::client_header() {
+  // Thread-safe one-time initialisation (function-local static).
+  static const std::string value = [] {
+    std::string os = "Linux";
+    struct utsname names {};
+    if (uname(&names) == 0) os = std::string(names.sysname) + " " + names.release;
+    return std::string("linux/") + kVersion + " (" + os + ")";
+  }();
+  return value;
+}
+
+template <typename T>
+void Client::send(const char* method, const std::string& path, const json* body, bool authenticated,
+                  const char* api_prefix, std::function<T(const json&)> decode, Done<T> done) {
+  const std::string address = impl_->base_url + "/" + api_prefix + "/" + path;
+  SoupMessage* message = impl_->build(method, address, body, authenticated);
+  if (message == nullptr) {
+    run_guarded(done, Result<T>::failure(bad_response(0)));
+    return;
+  }
+  impl_->dispatch(message, [decode = std::move(decode), done = std::move(done)](
+                               int status, std::string answer, std::optional<std::string> transport_error) {
+    run_guarded(done, classify<T>(status, answer, transport_error, decode));
+  });
+}
+
+void Client::health(Done<Health> done) {
+  send<Health>("GET", "health", nullptr, false, "api", &parse_irvelo_health, std::move(done));
+}
+
+void Client::me(Done<Me> done) {
+  send<Me>("GET", "me", nullptr, true, "api/v1", &parse_me, std::move(done));
+}
+
+void Client::exchange_connect_code(const std::string& code, const std::string& verifier, Done<TokenResponse> done) {
+  json body = json::object();
+  body["code"] = code;
+  body["verifier"] = verifier;
+  send<TokenResponse>("POST", "extension/token", &body, false, "api/v1", &parse_token_response, std::move(done));
+}
+
+void Client::revoke_key(Done<Empty> done) {
+  send<Empty>("DELETE", "extension/token", nullptr, true, "api/v1", &ignore_answer, std::move(done));
+}
+
+void Client::bootstrap(const std::string& workspace_id, Done<Bootstrap> done) {
+  send<Bootstrap>("GET", workspace_path(workspace_id, "/bootstrap"), nullptr, true, "api/v1", &parse_bootstrap,
+                  std::move(done));
+}
+
+void Client::projects(const std::string& workspace_id, Done<std::vector<PickerProject>> done) {
+  send<std::vector<PickerProject>>("GET", workspace_path(workspace_id, "/projects"), nullptr, true, "api/v1",
+                                   &parse_projects, std::move(done));
+}
+
+void Client::running(const std::string& workspace_id, Done<std::optional<TimeEntry>> done) {
+  send<std::optional<TimeEntry>>("GET", workspace_path(workspace_id, "/time-entries/running"), nullptr, true, "api/v1",
+                                 &running_of, std::move(done));
+}
+
+void Client::start_timer(const std::string& workspace_id, const json& body, Done<std::optional<TimeEntry>> done) {
+  send<std::optional<TimeEntry>>("POST", workspace_path(workspace_id, "/timer/start"), &body, true, "api/v1",
+                                 &running_of, std::move(done));
+}
+
+void Client::stop_timer(const std::string& workspace_id, Done<Empty> done) {
+  const json empty = json::object();
+  send<Empty>("POST", workspace_path(workspace_id, "/timer/stop"), &empty, true, "api/v1", &ignore_answer,
+              std::move(done));
+}
+
+void Client::discard_timer(const std::string& workspace_id, Done<Empty> done) {
+  send<Empty>("DELETE", workspace_path(workspace_id, "/timer"), nullptr, true, "api/v1", &ignore_answer,
+              std::move(done));
+}
+
+void Client::update_entry(const std::string& workspace_id, const std::string& entry_id, const json& patch,
+                          Done<Empty> done) {
+  send<Empty>("PATCH", workspace_path(workspace_id, "/time-entries/" + url_encode(entry_id)), &patch, true, "api/v1",
+              &ignore_answer, std::move(done));
+}
+
+void Client::continue_entry(const std::string& workspace_id, const std::string& entry_id,
+                            Done<std::optional<TimeEntry>> done) {
+  const json empty = json::object();
+  send<std::optional<TimeEntry>>("POST",
+                                 workspace_path(workspace_id, "/time-entries/" + url_encode(entry_id) + "/continue"),
+                                 &empty, true, "api/v1", &running_of, std::move(done));
+}
+
+}  // namespace irvelo::api
