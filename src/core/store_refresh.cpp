@@ -1,0 +1,177 @@
+#include <giomm/init.h>
+#include <glib/gi18n-lib.h>
+#include <glibmm/main.h>
+
+#include <memory>
+
+#include "core/tracker_store.hpp"
+#include "storage/settings.hpp"
+
+namespace irvelo {
+namespace {
+
+// Joins the bootstrap and projects answers of one full refresh.
+struct RefreshJoin {
+  int generation = 0;
+  std::optional<api::Result<api::Bootstrap>> bootstrap;
+  std::optional<api::Result<std::vector<api::PickerProject>>> projects;
+};
+
+std::string id_of(const std::optional<api::TimeEntry>& entry) {
+  return entry ? entry->id : std::string();
+}
+
+}  // namespace
+
+void TrackerStore::refresh_all() {
+  if (!client) return;
+  const int sent = generation;
+  client->me([this, sent](api::Result<api::Me> answer) {
+    if (generation != sent) return;
+    if (!answer.ok()) {
+      handle(*answer.error);
+      if (phase == Phase::Loading && !api_key.empty()) phase = Phase::Ready;
+      changed.emit();
+      return;
+    }
+    me = std::move(*answer.value);
+    if (!current_workspace()) {
+      const auto usable = workspaces();
+      select_workspace_id(usable.empty() ? std::nullopt : std::optional<std::string>(usable.front().workspace_id));
+    }
+    if (workspace_id.empty()) {
+      error = _("Your account has no workspace you can track time in.");
+      phase = Phase::Ready;
+      changed.emit();
+      return;
+    }
+
+    auto join = std::make_shared<RefreshJoin>();
+    join->generation = generation;
+    auto step = [this, join] {
+      if (!join->bootstrap || !join->projects) return;
+      if (generation != join->generation) return;
+      const api::Error* failure = nullptr;
+      if (join->bootstrap->ok()) {
+        bootstrap = *join->bootstrap->value;
+        if (join->projects->ok()) {
+          projects = *join->projects->value;
+          apply_running(bootstrap->running);
+          phase = Phase::Ready;
+          changed.emit();
+          return;
+        }
+        failure = &*join->projects->error;
+      } else {
+        failure = &*join->bootstrap->error;
+      }
+      handle(*failure);
+      if (phase == Phase::Loading && !api_key.empty()) phase = Phase::Ready;
+      changed.emit();
+    };
+    client->bootstrap(workspace_id, [join, step](api::Result<api::Bootstrap> r) {
+      join->bootstrap = std::move(r);
+      step();
+    });
+    client->projects(workspace_id, [join, step](api::Result<std::vector<api::PickerProject>> r) {
+      join->projects = std::move(r);
+      step();
+    });
+  });
+}
+
+void TrackerStore::refresh_running() {
+  if (!client || workspace_id.empty() || phase != Phase::Ready || busy) return;
+  const int sent = generation;
+  client->running(workspace_id, [this, sent](api::Result<std::optional<api::TimeEntry>> answer) {
+    if (generation != sent) return;
+    if (!answer.ok()) {
+      handle(*answer.error);
+      changed.emit();
+      return;
+    }
+    if (id_of(*answer.value) != id_of(running)) {
+      refresh_all();
+      return;
+    }
+    apply_running(*answer.value);
+    changed.emit();
+  });
+}
+
+void TrackerStore::apply_running(const std::optional<api::TimeEntry>& entry) {
+  const bool same = id_of(entry) == id_of(running);
+  running = entry;
+  if (entry) {
+    if (!(same && editing_description)) description = entry->description;
+    project_id = entry->project ? std::optional<std::string>(entry->project->id) : std::nullopt;
+    task_id = entry->task ? std::optional<std::string>(entry->task->id) : std::nullopt;
+    billable = entry->is_billable;
+  }
+  update_clock();
+}
+
+void TrackerStore::select_workspace(const std::string& id) {
+  if (id == workspace_id) return;
+  workspace_id = id;
+  settings.workspace_id = id;
+  settings.save();
+  ++generation;
+  // The operation in flight belonged to the old workspace; its completion can
+  // no longer clear the flag, so it is cleared here.
+  busy = false;
+  bootstrap.reset();
+  projects.clear();
+  running.reset();
+  project_id.reset();
+  task_id.reset();
+  update_clock();
+  changed.emit();
+  refresh_all();
+}
+
+void TrackerStore::select_workspace_id(const std::optional<std::string>& id) {
+  workspace_id = id.value_or(std::string());
+  settings.workspace_id = workspace_id;
+  settings.save();
+}
+
+void TrackerStore::update_clock() {
+  now = now_unix();
+  if (!running) {
+    clock_timer.disconnect();
+  } else if (!clock_timer.connected()) {
+    clock_timer = Glib::signal_timeout().connect_seconds(
+        [this] {
+          now = now_unix();
+          tick.emit();
+          return true;
+        },
+        1);
+  }
+  tick.emit();
+}
+
+void TrackerStore::watch_sleep() {
+  Gio::init();
+  try {
+    system_bus_ = Gio::DBus::Connection::get_sync(Gio::DBus::BusType::SYSTEM);
+  } catch (const Glib::Error& e) {
+    g_info("no system bus, sleep is not watched: %s", e.what());
+    return;
+  }
+  if (!system_bus_) return;
+  // The bus reference is kept: GLib may close a connection nobody holds, and the subscription with it.
+  sleep_watch = system_bus_->signal_subscribe(
+      [this](const Glib::RefPtr<Gio::DBus::Connection>&, const Glib::ustring&, const Glib::ustring&,
+             const Glib::ustring&, const Glib::ustring&, const Glib::VariantContainerBase& parameters) {
+        if (!parameters.is_of_type(Glib::VariantType("(b)"))) return;
+        Glib::Variant<bool> going_to_sleep;
+        parameters.get_child(going_to_sleep, 0);
+        if (!going_to_sleep.get()) refresh_all();
+      },
+      "org.freedesktop.login1", "org.freedesktop.login1.Manager", "PrepareForSleep", "/org/freedesktop/login1");
+  if (sleep_watch == 0) system_bus_.reset();
+}
+
+}  // namespace irvelo

@@ -1,0 +1,210 @@
+#include <glib/gi18n-lib.h>
+#include <glibmm/main.h>
+
+#include <algorithm>
+
+#include "core/aggregates.hpp"
+#include "core/tracker_store.hpp"
+#include "storage/credentials.hpp"
+#include "storage/settings.hpp"
+
+namespace irvelo {
+
+TrackerStore::TrackerStore(Settings& settings_ref, std::optional<Ephemeral> ephemeral)
+    : settings(settings_ref), persist(!ephemeral.has_value()) {
+  if (ephemeral) {
+    server = ephemeral->server;
+    api_key = ephemeral->api_key;
+    key_origin = "personal";
+  } else {
+    server = settings.server_url;
+    if (auto stored = Credentials::load(server)) {
+      api_key = std::move(*stored);
+      key_origin = settings.key_origin;
+    }
+  }
+  workspace_id = settings.workspace_id;
+  now = now_unix();
+  make_client();
+
+  if (!api_key.empty()) {
+    phase = Phase::Loading;
+    startup_idle_ = Glib::signal_idle().connect([this] {
+      refresh_all();
+      return false;
+    });
+  }
+  poll_timer = Glib::signal_timeout().connect_seconds(
+      [this] {
+        refresh_running();
+        return true;
+      },
+      30);
+  watch_sleep();
+}
+
+TrackerStore::~TrackerStore() {
+  startup_idle_.disconnect();
+  retire_idle_.disconnect();
+  poll_timer.disconnect();
+  clock_timer.disconnect();
+  if (sleep_watch != 0 && system_bus_) system_bus_->signal_unsubscribe(sleep_watch);
+  sleep_watch = 0;
+}
+
+void TrackerStore::retire(std::unique_ptr<api::Client> old) {
+  if (!old) return;
+  old->cancel_all();
+  retired_.push_back(std::move(old));
+  if (!retire_idle_.connected()) {
+    retire_idle_ = Glib::signal_idle().connect([this] {
+      retired_.clear();
+      return false;
+    });
+  }
+}
+
+void TrackerStore::make_client() {
+  retire(std::move(client));
+  if (!api_key.empty()) client = std::make_unique<api::Client>(server, api_key);
+}
+
+void TrackerStore::adopt(const std::string& server_url, const std::string& key, const std::string& origin,
+                         const api::Me& account) {
+  server = server_url;
+  api_key = key;
+  me = account;
+  key_origin = origin;
+  make_client();
+  if (persist) {
+    Credentials::store(server, api_key);
+    settings.server_url = server;
+    // The setting describes the stored key, so it changes only with it.
+    settings.key_origin = key_origin;
+  }
+  settings.save();
+  if (!current_workspace()) {
+    const auto usable = workspaces();
+    select_workspace_id(usable.empty() ? std::nullopt : std::optional<std::string>(usable.front().workspace_id));
+  }
+  phase = Phase::Loading;
+}
+
+void TrackerStore::clear_session() {
+  if (persist) Credentials::clear(server);
+  ++generation;
+  api_key.clear();
+  key_origin.clear();
+  retire(std::move(client));
+  pending.reset();
+  connect_done = nullptr;
+  me.reset();
+  bootstrap.reset();
+  running.reset();
+  project_id.reset();
+  task_id.reset();
+  projects.clear();
+  description.clear();
+  busy = false;
+  phase = Phase::SignedOut;
+  update_clock();
+  changed.emit();
+}
+
+void TrackerStore::handle(const api::Error& failure) {
+  if (failure.kind == api::Error::Kind::Unauthenticated && !api_key.empty()) clear_session();
+  error = failure.describe();
+}
+
+void TrackerStore::sign_out() {
+  if (client && key_origin == "connect") {
+    const int sent = generation;
+    client->revoke_key([this, sent](api::Result<api::Empty>) {
+      if (generation == sent) clear_session();
+    });
+    return;
+  }
+  clear_session();
+}
+
+void TrackerStore::dismiss_error() {
+  error.reset();
+  changed.emit();
+}
+
+const api::PickerProject* TrackerStore::selected_project() const {
+  if (!project_id) return nullptr;
+  auto it = std::find_if(projects.begin(), projects.end(),
+                         [this](const api::PickerProject& p) { return p.id == *project_id; });
+  return it == projects.end() ? nullptr : &*it;
+}
+
+const api::TaskRef* TrackerStore::selected_task() const {
+  const api::PickerProject* project = selected_project();
+  if (!project || !task_id) return nullptr;
+  auto it = std::find_if(project->tasks.begin(), project->tasks.end(),
+                         [this](const api::TaskRef& t) { return t.id == *task_id; });
+  return it == project->tasks.end() ? nullptr : &*it;
+}
+
+DurationFormat TrackerStore::duration_format() const {
+  return bootstrap ? parse_duration_format(bootstrap->duration_format) : DurationFormat::Full;
+}
+
+bool TrackerStore::can_change_billable() const {
+  return bootstrap && bootstrap->can_change_billable;
+}
+
+std::int64_t TrackerStore::elapsed_seconds() const {
+  return running ? running->seconds_at(now) : 0;
+}
+
+std::string TrackerStore::time_zone() const {
+  if (bootstrap && !bootstrap->time_zone.empty()) return bootstrap->time_zone;
+  if (me) return me->user.time_zone;
+  return {};
+}
+
+bool TrackerStore::h12() const {
+  if (bootstrap) return bootstrap->time_format == "h12";
+  if (me) return me->user.time_format == "h12";
+  return false;
+}
+
+std::vector<api::TimeEntry> TrackerStore::recent_entries() const {
+  if (!bootstrap) return {};
+  return irvelo::recent_entries(bootstrap->entries, 5);
+}
+
+std::int64_t TrackerStore::today_seconds() const {
+  const std::vector<api::TimeEntry> none;
+  return irvelo::today_seconds(week_entries(bootstrap ? bootstrap->entries : none, running), now, time_zone());
+}
+
+std::int64_t TrackerStore::week_seconds() const {
+  const std::vector<api::TimeEntry> none;
+  return irvelo::week_seconds(week_entries(bootstrap ? bootstrap->entries : none, running), now);
+}
+
+std::vector<api::Membership> TrackerStore::workspaces() const {
+  std::vector<api::Membership> out;
+  if (!me) return out;
+  for (const auto& m : me->workspaces) {
+    if (m.role != "client") out.push_back(m);
+  }
+  return out;
+}
+
+std::optional<api::Membership> TrackerStore::current_workspace() const {
+  for (auto& m : workspaces()) {
+    if (m.workspace_id == workspace_id) return m;
+  }
+  return std::nullopt;
+}
+
+std::string TrackerStore::web_app_url() const {
+  if (auto m = current_workspace()) return server + "/" + m->slug + "/tracker";
+  return server;
+}
+
+}  // namespace irvelo

@@ -1,0 +1,186 @@
+#include <glib.h>
+#include <glib/gi18n-lib.h>
+
+#include <algorithm>
+
+#include "core/aggregates.hpp"
+#include "core/tracker_store.hpp"
+
+namespace irvelo {
+namespace {
+
+std::string trimmed(const std::string& text) {
+  constexpr std::string_view blank = " \t\n\v\f\r";
+  const auto first = text.find_first_not_of(blank);
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(blank) - first + 1);
+}
+
+nlohmann::json id_or_null(const std::optional<std::string>& id) {
+  return id ? nlohmann::json(*id) : nlohmann::json();
+}
+
+}  // namespace
+
+void TrackerStore::perform(Operation operation, FollowUp follow_up) {
+  busy = true;
+  error.reset();
+  changed.emit();
+  const int started = generation;
+  Finish finish = [this, started, follow_up = std::move(follow_up)](std::optional<api::Error> failure) {
+    if (generation == started) busy = false;
+    if (failure) handle(*failure);
+    changed.emit();
+    if (follow_up) follow_up();
+  };
+  operation(std::move(finish));
+}
+
+void TrackerStore::start() {
+  if (api_key.empty() || !client) return;
+  const api::TrackingRules rules = bootstrap ? bootstrap->rules : api::TrackingRules{};
+  const api::PickerProject* project = selected_project();
+  const std::string missing = missing_required_fields(rules, description, project_id.has_value(), task_id.has_value(),
+                                                      project && !project->tasks.empty());
+  if (!missing.empty()) {
+    std::unique_ptr<gchar, decltype(&g_free)> text(g_strdup_printf(_("Required before starting: %s"), missing.c_str()),
+                                                   &g_free);
+    error = text.get();
+    changed.emit();
+    return;
+  }
+
+  nlohmann::json body = {
+      {"description", trimmed(description)},
+      {"projectId", id_or_null(project_id)},
+      {"taskId", id_or_null(task_id)},
+      {"tagIds", nlohmann::json::array()},
+  };
+  if (can_change_billable()) body["isBillable"] = billable;
+
+  perform(
+      [this, body](Finish finish) {
+        client->start_timer(workspace_id, body, [this, finish](api::Result<std::optional<api::TimeEntry>> answer) {
+          if (!answer.ok()) return finish(*answer.error);
+          apply_running(*answer.value);
+          finish(std::nullopt);
+        });
+      },
+      [this] { refresh_all(); });
+}
+
+void TrackerStore::stop() {
+  if (api_key.empty() || !running) return;
+  commit_description([this] {
+    if (!client) return;
+    perform(
+        [this](Finish finish) {
+          client->stop_timer(workspace_id, [this, finish](api::Result<api::Empty> answer) {
+            if (!answer.ok()) return finish(*answer.error);
+            apply_running(std::nullopt);
+            finish(std::nullopt);
+          });
+        },
+        [this] { refresh_all(); });
+  });
+}
+
+void TrackerStore::discard() {
+  if (api_key.empty() || !running || !client) return;
+  perform(
+      [this](Finish finish) {
+        client->discard_timer(workspace_id, [this, finish](api::Result<api::Empty> answer) {
+          if (!answer.ok()) return finish(*answer.error);
+          apply_running(std::nullopt);
+          finish(std::nullopt);
+        });
+      },
+      [this] { refresh_all(); });
+}
+
+void TrackerStore::continue_entry(const api::TimeEntry& entry) {
+  if (api_key.empty() || !client) return;
+  perform(
+      [this, id = entry.id](Finish finish) {
+        client->continue_entry(workspace_id, id, [this, finish](api::Result<std::optional<api::TimeEntry>> answer) {
+          if (!answer.ok()) return finish(*answer.error);
+          apply_running(*answer.value);
+          finish(std::nullopt);
+        });
+      },
+      [this] { refresh_all(); });
+}
+
+void TrackerStore::patch_running(nlohmann::json body, FollowUp follow_up) {
+  if (api_key.empty() || !running || !client) {
+    if (follow_up) follow_up();
+    return;
+  }
+  const std::string entry_id = running->id;
+  const int sent = generation;
+  perform(
+      [this, entry_id, body = std::move(body)](Finish finish) {
+        client->update_entry(workspace_id, entry_id, body, [finish](api::Result<api::Empty> answer) {
+          finish(answer.ok() ? std::nullopt : answer.error);
+        });
+      },
+      [this, sent, follow_up = std::move(follow_up)] {
+        // A follow-up such as the stop of `stop` belongs to the workspace the
+        // edit was made in; after a switch or a sign-out it must not run.
+        if (generation != sent) return;
+        if (!client || workspace_id.empty()) {
+          if (follow_up) follow_up();
+          return;
+        }
+        client->running(workspace_id, [this, sent, follow_up](api::Result<std::optional<api::TimeEntry>> answer) {
+          if (generation != sent) return;
+          if (answer.ok()) {
+            apply_running(*answer.value);
+            changed.emit();
+          }
+          if (follow_up) follow_up();
+        });
+      });
+}
+
+void TrackerStore::commit_description(FollowUp follow_up) {
+  const std::string text = trimmed(description);
+  if (running && text != running->description) {
+    patch_running({{"description", text}}, std::move(follow_up));
+    return;
+  }
+  if (follow_up) follow_up();
+}
+
+void TrackerStore::select_project(const std::optional<std::string>& id) {
+  if (id == project_id) return;
+  project_id = id;
+  task_id.reset();
+  if (project_id && !running) {
+    if (const api::PickerProject* project = selected_project()) billable = project->billable_by_default;
+  }
+  changed.emit();
+  patch_running({{"projectId", id_or_null(id)}, {"taskId", nullptr}}, nullptr);
+}
+
+void TrackerStore::select_task(const std::optional<std::string>& id) {
+  if (id == task_id) return;
+  task_id = id;
+  changed.emit();
+  patch_running({{"taskId", id_or_null(id)}}, nullptr);
+}
+
+void TrackerStore::set_billable(bool value) {
+  billable = value;
+  changed.emit();
+  patch_running({{"isBillable", value}}, nullptr);
+}
+
+void TrackerStore::set_tracking(bool on) {
+  if (on && !running)
+    start();
+  else if (!on && running)
+    stop();
+}
+
+}  // namespace irvelo
