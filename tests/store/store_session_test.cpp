@@ -20,6 +20,16 @@ TEST_F(StoreTest, WithoutAKeyNothingIsSent) {
   EXPECT_TRUE(sent().empty());
 }
 
+TEST_F(StoreTest, NothingIsPolledWhileLoading) {
+  ephemeral_store();
+  ASSERT_EQ(store->phase, Phase::Loading);
+  store->refresh_running();
+  ASSERT_TRUE(wait_ready());
+  for (const auto& line : sent()) EXPECT_EQ(line.find("/time-entries/running"), std::string::npos) << line;
+  store->refresh_running();  // once ready, the poll goes out
+  ASSERT_TRUE(run_until([this] { return was_sent("GET " + ws_path("/time-entries/running")); }));
+}
+
 TEST_F(StoreTest, StoredKeyLoadsOnStartAndAnExpiredKeyEndsTheSession) {
   settings.server_url = server.base_url();
   ASSERT_TRUE(Credentials::store(server.base_url(), server.api_key()));
