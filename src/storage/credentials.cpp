@@ -1,0 +1,115 @@
+#include "storage/credentials.hpp"
+
+#include <glib.h>
+#include <glib/gstdio.h>
+#include <libsecret/secret.h>
+
+#include <memory>
+
+#include "storage/settings.hpp"
+
+namespace irvelo {
+namespace {
+
+constexpr const char* kAttribute = "server";
+
+const SecretSchema* schema() {
+  static const SecretSchema instance = [] {
+    SecretSchema s{};
+    s.name = "com.larkspan.Irvelo.ApiKey";
+    s.flags = SECRET_SCHEMA_NONE;
+    s.attributes[0].name = kAttribute;
+    s.attributes[0].type = SECRET_SCHEMA_ATTRIBUTE_STRING;
+    return s;
+  }();
+  return &instance;
+}
+
+std::string fallback_path() {
+  std::unique_ptr<gchar, decltype(&g_free)> path(g_build_filename(config_dir().c_str(), "api-key", nullptr), &g_free);
+  return path.get();
+}
+
+// Every text this file logs passes through here with the key in hand, so that
+// the key can never reach a log message, whatever a library put in its error
+// text. Removal repeats until no occurrence is left (the text shrinks each
+// round, so this ends).
+std::string without_key(std::string text, const std::string& key) {
+  if (key.empty()) return text;
+  for (auto at = text.find(key); at != std::string::npos; at = text.find(key)) text.erase(at, key.size());
+  return text;
+}
+
+std::optional<std::string> load_fallback(const std::string& server) {
+  gchar* data = nullptr;
+  gsize length = 0;
+  if (!g_file_get_contents(fallback_path().c_str(), &data, &length, nullptr)) return std::nullopt;
+  const std::string content(data, length);
+  g_free(data);
+
+  // At most three pieces at newlines: the server, the key, the rest.
+  const auto first_end = content.find('\n');
+  if (first_end == std::string::npos) return std::nullopt;
+  const auto second_start = first_end + 1;
+  const auto second_end = content.find('\n', second_start);
+  std::string second =
+      content.substr(second_start, second_end == std::string::npos ? std::string::npos : second_end - second_start);
+  if (content.compare(0, first_end, server) != 0 || second.empty()) return std::nullopt;
+  return second;
+}
+
+}  // namespace
+
+std::optional<std::string> Credentials::load(const std::string& server) {
+  GError* error = nullptr;
+  gchar* secret = secret_password_lookup_sync(schema(), nullptr, &error, kAttribute, server.c_str(), nullptr);
+  if (error != nullptr) {
+    // The key is not known here; a lookup error carries no secret.
+    g_info("Secret Service unavailable (%s), using the fallback file", error->message);
+    g_error_free(error);
+    if (secret != nullptr) secret_password_free(secret);
+    return load_fallback(server);
+  }
+  if (secret != nullptr) {
+    std::string key(secret);
+    secret_password_free(secret);
+    return key;
+  }
+  return load_fallback(server);
+}
+
+bool Credentials::store(const std::string& server, const std::string& key) {
+  const std::string label = "Irvelo API key (" + server + ")";
+  GError* error = nullptr;
+  const gboolean stored = secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), key.c_str(),
+                                                     nullptr, &error, kAttribute, server.c_str(), nullptr);
+  const std::string path = fallback_path();
+  if (stored && error == nullptr) {
+    (void)g_unlink(path.c_str());
+    return true;
+  }
+
+  const std::string reason = without_key(error != nullptr ? error->message : "unknown error", key);
+  g_clear_error(&error);
+  g_info("Secret Service unavailable (%s), using the fallback file", reason.c_str());
+
+  (void)g_mkdir_with_parents(config_dir().c_str(), 0700);
+  const std::string content = server + "\n" + key + "\n";
+  if (!g_file_set_contents_full(path.c_str(), content.data(), static_cast<gssize>(content.size()),
+                                G_FILE_SET_CONTENTS_CONSISTENT, 0600, &error)) {
+    const std::string message = without_key(error != nullptr ? error->message : "unknown error", key);
+    g_clear_error(&error);
+    g_warning("cannot write %s: %s", without_key(path, key).c_str(), message.c_str());
+    return false;
+  }
+  return true;
+}
+
+void Credentials::clear(const std::string& server) {
+  GError* error = nullptr;
+  (void)secret_password_clear_sync(schema(), nullptr, &error, kAttribute, server.c_str(), nullptr);
+  g_clear_error(&error);
+  (void)g_unlink(fallback_path().c_str());
+}
+
+}  // namespace irvelo
