@@ -4,6 +4,15 @@
 // interface over in-memory state, for the tests, the demo and development.
 // It serves on 127.0.0.1 on the thread-default main context of its creator,
 // so a test's own main loop drives both the client and this server.
+//
+// Test interface over HTTP, under the prefix /__admin/ (never logged, never
+// faulted): GET requests (the log as a JSON array), DELETE requests; POST
+// faults with {"path", "status",
+// "body", "contentType", "delayMs", "dropConnection", "count"}; DELETE faults;
+// POST reset; GET state ({"baseUrl", "apiKey", "workspaceIds"}); POST rules
+// {"workspaceId", "project", "task", "description"}; POST billable
+// {"workspaceId", "allowed"}; POST keys ({"apiKey"}); POST connect-codes
+// {"challenge"} ({"code"}).
 
 #include <cstdint>
 #include <map>
@@ -17,29 +26,36 @@ namespace irvelo::devserver {
 // One request as the server received it.
 struct RecordedRequest {
   std::string method;
-  std::string path;   // decoded path, e.g. "/api/v1/workspaces/a%2Fb/bootstrap" arrives as received (still encoded)
-  std::string query;  // empty when none
-  std::map<std::string, std::string> headers;  // names in lower case
+  std::string path;   // as received, still percent-encoded, e.g. "/api/v1/workspaces/a%2Fb/bootstrap"
+                      // (libsoup only normalises escapes of unreserved characters: %5F arrives as "_")
+  std::string query;  // as received, without "?"; empty when none
+  std::map<std::string, std::string> headers;  // names in lower case; repeated headers joined with ", "
   std::string body;
 };
 
 // What the next `count` requests to a path get instead of the normal answer.
+// Faults are kept in injection order; a request takes the first one whose path
+// matches (a path ending in "*" matches every path that starts with the rest).
 struct Fault {
-  int status = 500;            // the status to answer with (ignored when drop_connection)
-  std::string body;            // the body to answer with
+  int status = 500;  // the status to answer with (ignored when drop_connection)
+  std::string body;  // the body to answer with
   std::string content_type = "application/json";
-  int delay_ms = 0;            // delay before answering (also applied when answering normally if status is 0)
-  bool drop_connection = false;  // close the connection without an answer
-  int count = 1;               // how many requests it applies to
+  int delay_ms = 0;              // delay before answering (also applied when answering normally if status is 0)
+  bool drop_connection = false;  // close the connection mid-answer (headers sent, body cut short):
+                                 // a transport failure, never retried by the client's HTTP library
+  int count = 1;                 // how many requests it applies to; negative: every request until cleared
 };
 
 class DevServer {
  public:
   struct Options {
-    std::uint16_t port = 0;       // 0 picks a free port
-    std::string seed = "test";    // "test": small fixed data; "demo": richer data for trying the app
+    std::uint16_t port = 0;     // 0 picks a free port
+    std::string seed = "test";  // "test": small fixed data; "demo": richer data for trying the app
+    bool log_requests = false;  // print each request line on stderr
   };
 
+  // Throws std::invalid_argument for an unknown seed and std::runtime_error
+  // when the port cannot be had.
   explicit DevServer(Options options);
   DevServer() : DevServer(Options{}) {}
   ~DevServer();
@@ -65,12 +81,16 @@ class DevServer {
   void inject_fault(const std::string& path, Fault fault);
   void clear_faults();
 
-  // Direct state access for tests.
+  // Direct state access for tests; an unknown workspace throws std::out_of_range.
+  // The rules are the workspace's required fields; the billable permission is
+  // the seeded user's "can"."changeBillable" there.
   void set_rules(const std::string& workspace_id, bool require_project, bool require_task, bool require_description);
   void set_can_change_billable(const std::string& workspace_id, bool allowed);
   // Adds an API key for the seeded user; returns it.
   std::string add_api_key();
-  // Forgets every running timer and added entry, as a restarted service would.
+  // Forgets every running timer and added entry, as a restarted service would:
+  // the seed's data is laid anew (timestamps relative to now), rules and
+  // permissions included; API keys stay as they are; connect codes are dropped.
   void reset_state();
 
   // A connect code as the browser page would hand out for this challenge,
@@ -84,8 +104,11 @@ class DevServer {
 };
 
 // Starts `irvelo-devserver` as a child process on a free port and stops it
-// (by process id) on destruction; for tests that need the service in another
-// process.
+// (by process id, SIGTERM, then waits) on destruction; for tests that need the
+// service in another process. Throws std::runtime_error when the child cannot
+// be started or does not report its address within 10 seconds. Tests find the
+// executable in the compile definition IRVELO_DEVSERVER_PATH, which every
+// target linking irvelo_devserver gets.
 class DevServerProcess {
  public:
   explicit DevServerProcess(const std::string& executable, const std::string& seed = "test");
@@ -98,7 +121,10 @@ class DevServerProcess {
   [[nodiscard]] int pid() const { return pid_; }
 
  private:
+  void stop() noexcept;
+
   int pid_ = -1;
+  int stdout_fd_ = -1;
   std::string base_url_;
   std::string api_key_;
 };
