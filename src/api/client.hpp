@@ -1,6 +1,6 @@
 #pragma once
 
-// api::Client (Parts 2.2 and 2.3): the only door to the service. One libsoup
+// api::Client: the only door to the service. One libsoup
 // session per client; every call is one asynchronous request whose outcome
 // reaches its completion `done` on the main loop as an api::Result<T>. No call
 // raises. Destroying the client cancels every request in flight, and their

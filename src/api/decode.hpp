@@ -1,6 +1,6 @@
 #pragma once
 
-// Wire decoding (Part 2.1): pure functions from the service's parsed JSON
+// Wire decoding: pure functions from the service's parsed JSON
 // answers to the records of records.hpp. Every decoder raises on the first
 // value it cannot accept (the JSON library's own exceptions for missing keys
 // and wrong types, DecodeError for the rest) and returns nothing partly; the

@@ -1,6 +1,6 @@
 #pragma once
 
-// The answer classification of the request pipeline (Part 2.2), apart from
+// The answer classification of the request pipeline, apart from
 // the transport so that it can be checked on its own: what one exchange
 // (status, body, transport failure) becomes as an api::Result<T>.
 

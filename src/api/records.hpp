@@ -133,7 +133,7 @@ struct Error {
   // std::map iterates in ascending byte order of the field names.
   std::map<std::string, std::vector<std::string>> field_errors;
 
-  // The sentence shown to the user for this error (Part 2.2), translated.
+  // The sentence shown to the user for this error, translated.
   [[nodiscard]] std::string describe() const;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// Start at login (Part 3.3): a freedesktop autostart entry,
+// Start at login: a freedesktop autostart entry,
 // "com.larkspan.Irvelo.desktop", in the user's autostart directory.
 
 #include <string>

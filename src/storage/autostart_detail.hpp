@@ -24,7 +24,7 @@ struct Host {
 [[nodiscard]] std::string path();
 
 // `argument` as one double-quoted argument of an Exec line, written as it must
-// appear in the file: the Desktop Entry Specification's quoting (backslash
+// appear in the file: the freedesktop desktop-entry quoting (backslash
 // before '"', '`', '$' and '\\'; '%' doubled), then its string escaping on top
 // (every backslash doubled; newline and carriage return as \n and \r, which a
 // line cannot hold otherwise).

@@ -1,6 +1,6 @@
 #pragma once
 
-// The API key kept between runs, one per server (Part 3.2): in the Secret
+// The API key kept between runs, one per server: in the Secret
 // Service through libsecret, or, when that cannot be reached, in the private
 // fallback file "api-key" beside the settings. No call throws; the libsecret
 // calls are synchronous and block the calling (GUI) thread.

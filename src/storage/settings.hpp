@@ -1,6 +1,6 @@
 #pragma once
 
-// The user's preferences and session hints kept between runs (Part 3.1): one
+// The user's preferences and session hints kept between runs: one
 // GLib key file, "settings.ini", in config_dir().
 
 #include <string>

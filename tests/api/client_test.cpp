@@ -1,6 +1,6 @@
 // api::Client against the development service over loopback (no fake
 // transport): every endpoint's method, path, headers and body, the error
-// classes of Part 2.2, and the lifecycle of completions.
+// classes, and the lifecycle of completions.
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Wire decoding (Part 2.1) against its edge cases; no network.
+// Wire decoding against its edge cases; no network.
 
 #include <gtest/gtest.h>
 

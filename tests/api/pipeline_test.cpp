@@ -1,4 +1,4 @@
-// The answer classification of Part 2.2 and Error::describe, without network.
+// The answer classification and Error::describe, without network.
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// Authentication and the answer shapes of the read endpoints (Parts 2.1, 2.3).
+// Authentication and the answer shapes of the read endpoints.
 
 #include <glib.h>
 

@@ -201,7 +201,7 @@ TEST_F(Autostart, AnEntryThatCannotBeDeletedReportsIt) {
   EXPECT_FALSE(autostart::enabled());
 }
 
-// --- Quoting of the AppImage path (Desktop Entry Specification, "The Exec key") ---
+// --- Quoting of the AppImage path (freedesktop desktop entries, "The Exec key") ---
 
 // What a desktop does with the Exec line: GLib's key-file reader (string
 // escapes), then the field codes ("%%" is a literal "%", expanded before the
