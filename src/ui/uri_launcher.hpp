@@ -1,0 +1,18 @@
+#pragma once
+
+// Opening a URL in the desktop's default browser. The toolkit of this release
+// has no URI launcher object, so this is the one place that knows how to ask
+// it; every caller goes through here.
+
+#include <gtkmm/window.h>
+
+#include <string>
+
+namespace irvelo::ui {
+
+// Asks the desktop to open `uri` with `parent` as the window that asked (for
+// focus stealing and portals). Asynchronous; the outcome is not reported: a
+// desktop without a browser simply shows nothing.
+void launch_uri(Gtk::Window& parent, const std::string& uri);
+
+}  // namespace irvelo::ui
