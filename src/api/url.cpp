@@ -82,6 +82,11 @@ std::optional<std::string> normalise_server_url(std::string_view input) {
 
   // GLib's parser stops at an embedded NUL; such text is not an address.
   if (text.find('\0') != std::string::npos) return std::nullopt;
+  // Nor is text with white space inside, which GLib's parser lets through.
+  // Kept, "host/ /" would give "https://host/ ", which the next normalisation
+  // (the next settings load) turns into another address, losing the key
+  // stored under the first.
+  if (text.find_first_of(kCBlank) != std::string::npos) return std::nullopt;
   std::unique_ptr<GUri, UriDeleter> uri(g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, nullptr));
   if (!uri) return std::nullopt;
   if (g_uri_get_query(uri.get()) != nullptr || g_uri_get_fragment(uri.get()) != nullptr) return std::nullopt;

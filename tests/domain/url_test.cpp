@@ -76,10 +76,15 @@ TEST(NormaliseServerUrl, WorkedExamples) {
       {"   ", std::nullopt},
       {"", std::nullopt},
       {"time.example.org/x://y", std::nullopt},
+      {"time.example.org/ //", std::nullopt},
+      {"https://time.example.org/a b", std::nullopt},
+      {"https://time.example.org\t:8443", std::nullopt},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.input);
     EXPECT_EQ(normalise_server_url(row.input), row.expected);
+    // The result is canonical: the settings file stores it and normalises it again on load.
+    if (row.expected) EXPECT_EQ(normalise_server_url(*row.expected), row.expected);
   }
   EXPECT_EQ(normalise_server_url(std::string_view("https://a.org\0.evil", 19)), std::nullopt);
   EXPECT_EQ(normalise_server_url(kDefaultServerUrl), std::string(kDefaultServerUrl));
