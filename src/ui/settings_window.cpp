@@ -126,7 +126,12 @@ Gtk::ListBoxRow* SettingsWindow::lone_row(Gtk::ListBox& list, Gtk::Widget& widge
 
 void SettingsWindow::on_autostart_toggled() {
   if (updating) return;
-  const std::string err = autostart::set_enabled(autostart_switch.get_active());
+  const bool wanted = autostart_switch.get_active();
+  // The toolkit may deliver the notification of the flip-back below only
+  // after `updating` is cleared; it then asks for what the entry already is,
+  // and acting on it would wipe the error just shown.
+  if (wanted == autostart::enabled()) return;
+  const std::string err = autostart::set_enabled(wanted);
   error_label.set_text(err);
   error_label.set_visible(!err.empty());
   // A failed change flips the switch back to what the entry really says.

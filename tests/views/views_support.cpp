@@ -79,6 +79,8 @@ void ViewsTest::start_signed_out() {
 
 void ViewsTest::make_panel() {
   panel = std::make_unique<ui::PanelWindow>(*store);
+  // As the application keeps it: closing only hides.
+  panel->set_hide_on_close(true);
   store->changed.connect([this] { panel->sync(); });
   store->tick.connect([this] { panel->sync_clock(); });
 }
