@@ -35,6 +35,9 @@ PanelWindow::PanelWindow(TrackerStore& store_in)
   header.set_title_widget(title_label);
   more_button.set_icon_name("iv-more-symbolic");
   more_button.add_css_class("circular-menu");
+  // The stylesheet styles the button node; a menu button draws its frame on
+  // the toggle button inside it, so that one carries the class as well.
+  if (auto* inner = more_button.get_first_child()) inner->add_css_class("circular-menu");
   more_button.set_tooltip_text(_("More"));
   header.pack_end(more_button);
   header.pack_end(header_spinner);
