@@ -84,7 +84,9 @@ TEST(NormaliseServerUrl, WorkedExamples) {
     SCOPED_TRACE(row.input);
     EXPECT_EQ(normalise_server_url(row.input), row.expected);
     // The result is canonical: the settings file stores it and normalises it again on load.
-    if (row.expected) EXPECT_EQ(normalise_server_url(*row.expected), row.expected);
+    if (row.expected) {
+      EXPECT_EQ(normalise_server_url(*row.expected), row.expected);
+    }
   }
   EXPECT_EQ(normalise_server_url(std::string_view("https://a.org\0.evil", 19)), std::nullopt);
   EXPECT_EQ(normalise_server_url(kDefaultServerUrl), std::string(kDefaultServerUrl));
