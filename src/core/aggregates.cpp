@@ -32,11 +32,12 @@ std::vector<api::TimeEntry> week_entries(const std::vector<api::TimeEntry>& entr
 }
 
 std::int64_t today_seconds(const std::vector<api::TimeEntry>& entries, std::int64_t now, const std::string& zone) {
-  const LocalDate today = local_date_of(now, zone);
+  const ZoneCalendar calendar(zone);
+  const LocalDate today = calendar.date_of(now);
   if (today == LocalDate{}) return 0;  // the clock itself cannot be placed on a calendar
   std::int64_t sum = 0;
   for (const auto& e : entries) {
-    if (local_date_of(e.start_unix, zone) == today) sum = saturating_add(sum, e.seconds_at(now));
+    if (calendar.date_of(e.start_unix) == today) sum = saturating_add(sum, e.seconds_at(now));
   }
   return sum;
 }

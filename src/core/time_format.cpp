@@ -36,11 +36,15 @@ TimeZonePtr resolve_zone(const std::string& zone) {
   return TimeZonePtr(g_time_zone_new_local());
 }
 
-DateTimePtr in_zone(std::int64_t instant, const std::string& zone) {
+DateTimePtr in_zone(std::int64_t instant, GTimeZone* tz) {
   DateTimePtr utc(g_date_time_new_from_unix_utc(instant));
   if (!utc) return nullptr;
-  TimeZonePtr tz = resolve_zone(zone);
-  return DateTimePtr(g_date_time_to_timezone(utc.get(), tz.get()));
+  return DateTimePtr(g_date_time_to_timezone(utc.get(), tz));
+}
+
+LocalDate date_of(const DateTimePtr& dt) {
+  if (!dt) return {};
+  return {g_date_time_get_year(dt.get()), g_date_time_get_month(dt.get()), g_date_time_get_day_of_month(dt.get())};
 }
 
 std::string printf_string(const char* format, auto... args) {
@@ -116,14 +120,23 @@ std::int64_t now_unix() {
   return static_cast<std::int64_t>(g_get_real_time() / 1000000);
 }
 
+ZoneCalendar::ZoneCalendar(const std::string& zone) : zone_(resolve_zone(zone).release()) {}
+
+ZoneCalendar::~ZoneCalendar() {
+  g_time_zone_unref(zone_);
+}
+
+LocalDate ZoneCalendar::date_of(std::int64_t instant) const {
+  return irvelo::date_of(in_zone(instant, zone_));
+}
+
 LocalDate local_date_of(std::int64_t instant, const std::string& zone) {
-  DateTimePtr dt = in_zone(instant, zone);
-  if (!dt) return {};
-  return {g_date_time_get_year(dt.get()), g_date_time_get_month(dt.get()), g_date_time_get_day_of_month(dt.get())};
+  return ZoneCalendar(zone).date_of(instant);
 }
 
 ClockTime clock_time_of(std::int64_t instant, const std::string& zone) {
-  DateTimePtr dt = in_zone(instant, zone);
+  TimeZonePtr tz = resolve_zone(zone);
+  DateTimePtr dt = in_zone(instant, tz.get());
   if (!dt) return {};
   return {g_date_time_get_hour(dt.get()), g_date_time_get_minute(dt.get())};
 }

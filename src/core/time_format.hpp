@@ -4,6 +4,8 @@
 // Instants are Unix seconds; a zone is an identifier as the service sends it,
 // with the empty string standing for the desktop's local zone.
 
+#include <glib.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -40,6 +42,22 @@ struct ClockTime {
 [[nodiscard]] ClockTime clock_time_of(std::int64_t instant, const std::string& zone);
 
 [[nodiscard]] std::string format_clock_time(ClockTime time, bool h12);
+
+// A zone resolved once, for placing many instants on its calendar (the
+// totals do so for every entry on every tick).
+class ZoneCalendar {
+ public:
+  explicit ZoneCalendar(const std::string& zone);
+  ~ZoneCalendar();
+  ZoneCalendar(const ZoneCalendar&) = delete;
+  ZoneCalendar& operator=(const ZoneCalendar&) = delete;
+
+  // As local_date_of, in this zone.
+  [[nodiscard]] LocalDate date_of(std::int64_t instant) const;
+
+ private:
+  GTimeZone* zone_;
+};
 
 // True for names shaped like IANA zone identifiers; anything else would be
 // read by GLib as a file path and is treated as the local zone instead.
