@@ -83,7 +83,7 @@ std::vector<std::string> missing_lines(const std::string& texts, const std::vect
   return missing;
 }
 
-TEST(Catalogue, LoadedFromTheBuildTree) {
+TEST(GermanCatalogue, LoadedFromTheBuildTree) {
   const std::filesystem::path dir = std::getenv("IRVELO_LOCALE_DIR");
   EXPECT_TRUE(std::filesystem::is_regular_file(dir / "de/LC_MESSAGES/irvelo-desktop.mo")) << dir;
   // The header entry comes from the catalogue that was found, or is empty.
@@ -100,7 +100,7 @@ api::Error error_of(api::Error::Kind kind, int status = 0, std::string message =
   return e;
 }
 
-TEST(StoreTexts, ErrorSentences) {
+TEST(GermanStoreTexts, ErrorSentences) {
   using Kind = api::Error::Kind;
   struct Row {
     api::Error error;
@@ -117,7 +117,7 @@ TEST(StoreTexts, ErrorSentences) {
   for (const auto& row : rows) EXPECT_EQ(row.error.describe(), row.expected);
 }
 
-TEST(StoreTexts, MissingFieldLabels) {
+TEST(GermanStoreTexts, MissingFieldLabels) {
   struct Row {
     bool description, project, task;
     std::string expected;
@@ -136,7 +136,7 @@ TEST(StoreTexts, MissingFieldLabels) {
   }
 }
 
-class GermanStoreTest : public ::testing::Test {
+class GermanTextsTest : public ::testing::Test {
  protected:
   void SetUp() override { settings = Settings::load(); }
   void TearDown() override {
@@ -164,7 +164,7 @@ class GermanStoreTest : public ::testing::Test {
   std::unique_ptr<ui::PanelWindow> panel;
 };
 
-TEST_F(GermanStoreTest, StartRefusedForMissingFields) {
+TEST_F(GermanTextsTest, StartRefusedForMissingFields) {
   for (const auto& id : server.workspace_ids()) server.set_rules(id, true, false, true);
   start_signed_in();
   store->description.clear();
@@ -174,7 +174,7 @@ TEST_F(GermanStoreTest, StartRefusedForMissingFields) {
   EXPECT_FALSE(store->running.has_value());
 }
 
-TEST_F(GermanStoreTest, RefusedKeys) {
+TEST_F(GermanTextsTest, RefusedKeys) {
   struct Row {
     std::string key;
     std::string expected;
@@ -201,7 +201,7 @@ class SignInProbe : public ui::SignInView {
   using SignInView::SignInView;
 };
 
-TEST_F(GermanStoreTest, SignInView) {
+TEST_F(GermanTextsTest, SignInView) {
   start_signed_out();
   SignInProbe view(*store);
   view.sync();
@@ -214,7 +214,7 @@ TEST_F(GermanStoreTest, SignInView) {
   EXPECT_TRUE(missing.empty()) << "not shown: " << testing::PrintToString(missing) << "\nshown:\n" << label_texts(view);
 }
 
-TEST_F(GermanStoreTest, PanelWhenReady) {
+TEST_F(GermanTextsTest, PanelWhenReady) {
   start_signed_in();
   panel = std::make_unique<ui::PanelWindow>(*store);
   store->changed.emit();
@@ -230,7 +230,7 @@ TEST_F(GermanStoreTest, PanelWhenReady) {
   EXPECT_TRUE(placeholder) << "no entry asks what the user is working on, in German";
 }
 
-TEST_F(GermanStoreTest, SettingsWindow) {
+TEST_F(GermanTextsTest, SettingsWindow) {
   start_signed_in();
   ui::SettingsWindow window(*store, settings);
   EXPECT_EQ(window.get_title(), "Irvelo-Einstellungen");
