@@ -98,6 +98,8 @@ TEST_F(AppSession, DescriptionReachesTheTooltipEscaped) {
     EXPECT_EQ(tooltip_text(), "Tracking " + host_->string_property(item(), "XAyatanaLabel") +
                                   " \u00b7 R&amp;D &lt;b&gt;review&lt;/b&gt;");
     // A signed-out store drops a waiting action at its next change.
+    store.stop();
+    ASSERT_TRUE(run_until([&] { return !store.running && !store.busy; }));
     store.sign_out();
     ASSERT_TRUE(run_until([&] { return store.phase == TrackerStore::Phase::SignedOut; }));
     const int starts = count("POST", "/timer/start");
