@@ -1,5 +1,7 @@
 #include "api/url.hpp"
 
+#include "api/text.hpp"
+
 #include <glib.h>
 #include <sys/random.h>
 
@@ -16,8 +18,6 @@ struct UriDeleter {
 struct GFreeDeleter {
   void operator()(void* p) const { g_free(p); }
 };
-
-constexpr std::string_view kCBlank = " \t\n\v\f\r";
 
 }  // namespace
 
@@ -72,10 +72,8 @@ std::string url_encode(std::string_view text) {
 }
 
 std::optional<std::string> normalise_server_url(std::string_view input) {
-  const auto first = input.find_first_not_of(kCBlank);
-  if (first == std::string_view::npos) return std::nullopt;
-  const auto last = input.find_last_not_of(kCBlank);
-  std::string text(input.substr(first, last - first + 1));
+  std::string text = trimmed(input);
+  if (text.empty()) return std::nullopt;
 
   if (text.find("://") == std::string::npos) text = "https://" + text;
   while (!text.empty() && text.back() == '/') text.pop_back();
@@ -86,7 +84,7 @@ std::optional<std::string> normalise_server_url(std::string_view input) {
   // Kept, "host/ /" would give "https://host/ ", which the next normalisation
   // (the next settings load) turns into another address, losing the key
   // stored under the first.
-  if (text.find_first_of(kCBlank) != std::string::npos) return std::nullopt;
+  if (text.find_first_of(kBlank) != std::string::npos) return std::nullopt;
   std::unique_ptr<GUri, UriDeleter> uri(g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, nullptr));
   if (!uri) return std::nullopt;
   if (g_uri_get_query(uri.get()) != nullptr || g_uri_get_fragment(uri.get()) != nullptr) return std::nullopt;

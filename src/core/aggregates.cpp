@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "api/text.hpp"
 #include "core/time_format.hpp"
 
 namespace irvelo {
@@ -65,8 +66,7 @@ std::vector<api::TimeEntry> recent_entries(std::vector<api::TimeEntry> entries, 
 
 std::string missing_required_fields(const api::TrackingRules& rules, const std::string& description, bool has_project,
                                     bool has_task, bool project_has_tasks) {
-  const std::string_view blank = " \t\n\v\f\r";
-  const bool description_empty = description.find_first_not_of(blank) == std::string::npos;
+  const bool description_empty = trimmed(description).empty();
 
   std::string out;
   auto add = [&out](const char* label) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "api/defaults.hpp"
+#include "api/text.hpp"
 #include "api/url.hpp"
 #include "core/store_random.hpp"
 #include "core/tracker_store.hpp"
@@ -13,17 +14,9 @@
 namespace irvelo {
 namespace {
 
-constexpr std::string_view kBlank = " \t\n\v\f\r";
 constexpr std::string_view kKeyPrefix = "iv_";
 constexpr const char* kCallbackScheme = "irvelo";
 constexpr const char* kCallbackHost = "connect";
-
-std::string trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(kBlank);
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(kBlank);
-  return text.substr(first, last - first + 1);
-}
 
 bool looks_like_key(const std::string& key) {
   return key.size() >= 3 && key.starts_with(kKeyPrefix);

@@ -3,18 +3,12 @@
 
 #include <algorithm>
 
+#include "api/text.hpp"
 #include "core/aggregates.hpp"
 #include "core/tracker_store.hpp"
 
 namespace irvelo {
 namespace {
-
-std::string trimmed(const std::string& text) {
-  constexpr std::string_view blank = " \t\n\v\f\r";
-  const auto first = text.find_first_not_of(blank);
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(blank) - first + 1);
-}
 
 nlohmann::json id_or_null(const std::optional<std::string>& id) {
   return id ? nlohmann::json(*id) : nlohmann::json();
