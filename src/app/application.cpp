@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/time_format.hpp"
+#include "ui/style.hpp"
 
 namespace irvelo {
 
@@ -50,7 +51,10 @@ Application::Application() : Gtk::Application(kApplicationId, Gio::Application::
 
 Application::~Application() {
   ready_wait_.disconnect();
-  // The tray and the store go before the settings they may refer to.
+  // The windows go before the tray and the store they show, and all of them
+  // before the settings they may refer to.
+  settings_window_.reset();
+  panel_.reset();
   tray_.reset();
   store_.reset();
 }
@@ -61,21 +65,46 @@ Glib::RefPtr<Application> Application::create() {
 
 void Application::on_startup() {
   Gtk::Application::on_startup();
-  // The stylesheet is installed here once the styling arrives.
+  // Every window built from here on is styled by it.
+  ui::install_css();
 
   settings_ = Settings::load();
   store_ = std::make_unique<TrackerStore>(settings_,
                                           ephemeral_credentials(g_getenv("IRVELO_API_KEY"), g_getenv("IRVELO_SERVER")));
-  // The panel window is created and wired here.
+  panel_ = std::make_unique<ui::PanelWindow>(*store_);
+  add_window(*panel_);
+  panel_->signal_settings().connect(sigc::mem_fun(*this, &Application::show_settings));
+  panel_->signal_quit().connect(sigc::mem_fun(*this, &Application::quit_app));
+  panel_->signal_close_request().connect(
+      [this] {
+        // Without a tray icon a hidden panel would leave no way back in.
+        if (tray_shown()) return false;
+        quit_app();
+        return true;
+      },
+      false);
+  panel_->set_hide_on_close(true);
 
   tray_ = std::make_unique<ui::Tray>();
   tray_->signal_available().connect(sigc::mem_fun(*this, &Application::on_tray_available));
-  // The tray's clicks toggle the panel once it exists.
+  tray_->signal_activate().connect(sigc::mem_fun(*this, &Application::toggle_panel));
 
-  store_->changed.connect(sigc::mem_fun(*this, &Application::update_tray));
-  store_->tick.connect(sigc::mem_fun(*this, &Application::update_tray));
+  // The panel first, then the settings window, then the tray: the tray's
+  // texts are the cheapest and may read what the windows just showed.
+  store_->changed.connect([this] {
+    panel_->sync();
+    if (settings_window_) settings_window_->sync();
+    update_tray();
+  });
+  store_->tick.connect([this] {
+    panel_->sync_clock();
+    update_tray();
+  });
 
   add_action("quit", sigc::mem_fun(*this, &Application::quit_app));
+  set_accel_for_action("win.refresh", "<Control>r");
+  set_accel_for_action("win.open-browser", "<Control>o");
+  set_accel_for_action("win.settings", "<Control>comma");
   set_accel_for_action("app.quit", "<Control>q");
 
   update_tray();
@@ -83,6 +112,14 @@ void Application::on_startup() {
 
 void Application::on_activate() {
   show_panel();
+}
+
+void Application::on_shutdown() {
+  // A window added to the application holds a reference to it; without
+  // letting go here the application and its windows would keep each other
+  // alive past the end of run(). They are destroyed with the application.
+  for (auto* window : get_windows()) remove_window(*window);
+  Gtk::Application::on_shutdown();
 }
 
 int Application::on_command_line(const Glib::RefPtr<Gio::ApplicationCommandLine>& command_line) {
@@ -172,14 +209,37 @@ void Application::quit_app() {
     held_ = false;
     release();
   }
-  // The settings window is destroyed and every window hidden here.
+  settings_window_.reset();
+  for (auto* window : get_windows()) window->hide();
   quit();
 }
 
-void Application::show_panel() {}
+void Application::show_panel() {
+  if (panel_) panel_->present();
+}
+
+void Application::toggle_panel() {
+  if (!panel_) return;
+  if (panel_->get_visible() && panel_->is_active()) {
+    panel_->close();
+  } else {
+    panel_->present();
+  }
+}
+
+void Application::show_settings() {
+  if (!settings_window_) {
+    settings_window_ = std::make_unique<ui::SettingsWindow>(*store_, settings_);
+    settings_window_->set_transient_for(*panel_);
+    settings_window_->signal_settings_changed().connect(sigc::mem_fun(*this, &Application::update_tray));
+    add_window(*settings_window_);
+  }
+  settings_window_->sync();
+  settings_window_->present();
+}
 
 bool Application::panel_visible() const {
-  return false;
+  return panel_ && panel_->get_visible();
 }
 
 bool Application::tray_shown() const {

@@ -15,6 +15,8 @@
 
 #include "core/tracker_store.hpp"
 #include "storage/settings.hpp"
+#include "ui/panel_window.hpp"
+#include "ui/settings_window.hpp"
 #include "ui/tray.hpp"
 
 namespace irvelo {
@@ -40,21 +42,29 @@ class Application : public Gtk::Application {
   // so; only the latest waiting action survives, and signing out drops it.
   void run_when_ready(std::function<void()> action);
 
+  // Presents the panel (the same as activating the application).
+  void show_panel();
+  // Closes the panel when it is shown and the active window, else presents it.
+  void toggle_panel();
+  // Creates the settings window on first use, refreshes and presents it.
+  void show_settings();
+
   // Null before start-up.
   [[nodiscard]] TrackerStore* store() { return store_.get(); }
   [[nodiscard]] ui::Tray* tray() { return tray_.get(); }
+  [[nodiscard]] ui::PanelWindow* panel() { return panel_.get(); }
+  // Null until first shown and after quitting.
+  [[nodiscard]] ui::SettingsWindow* settings_window() { return settings_window_.get(); }
   [[nodiscard]] bool held() const { return held_; }
 
  protected:
   Application();
   void on_startup() override;
   void on_activate() override;
+  void on_shutdown() override;
   int on_command_line(const Glib::RefPtr<Gio::ApplicationCommandLine>& command_line) override;
 
  private:
-  // Places that the panel window fills: until it exists there is nothing to
-  // present, and the tray is the only way in.
-  void show_panel();
   [[nodiscard]] bool panel_visible() const;
   [[nodiscard]] bool tray_shown() const;
   void decide_windows(bool action_chosen, bool callback_arrived, bool background);
@@ -62,6 +72,8 @@ class Application : public Gtk::Application {
   Settings settings_;
   std::unique_ptr<TrackerStore> store_;
   std::unique_ptr<ui::Tray> tray_;
+  std::unique_ptr<ui::PanelWindow> panel_;
+  std::unique_ptr<ui::SettingsWindow> settings_window_;
   bool held_ = false;
   sigc::connection ready_wait_;
 };

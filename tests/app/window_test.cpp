@@ -1,0 +1,212 @@
+// The window decisions of the application in this process: when a command
+// line, a tray host that comes or goes, a close or a quit shows or hides the
+// panel. Later invocations are the real executable.
+
+#include <glib.h>
+#include <glibmm/main.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/application.hpp"
+#include "app_fixture.hpp"
+#include "support/main_loop.hpp"
+
+namespace irvelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class WindowTest : public AppSession {
+ protected:
+  void SetUp() override {
+    AppSession::SetUp();
+    primary_ = getpid();
+    g_setenv("IRVELO_API_KEY", server_->api_key().c_str(), TRUE);
+    g_setenv("IRVELO_SERVER", server_->base_url().c_str(), TRUE);
+  }
+  void TearDown() override {
+    // Its bus connection must be gone before the private bus goes down.
+    app.reset();
+    g_unsetenv("IRVELO_API_KEY");
+    g_unsetenv("IRVELO_SERVER");
+    AppSession::TearDown();
+  }
+
+  // Runs the application with `arguments`; `body` runs on its main loop once
+  // the first command line has been answered. Unless the body ended it, the
+  // application quits afterwards. Returns whether the body ran to its end.
+  // With `ends_itself`, the body is expected to have ended the application;
+  // if it is still running three seconds later it is ended and `forced` set.
+  bool run(const std::vector<std::string>& arguments, const std::function<void()>& body, bool ends_itself = false) {
+    app = Application::create();
+    forced = false;
+    bool finished = false;
+    Glib::signal_idle().connect_once([&] {
+      body();
+      finished = true;
+      if (!ends_itself) {
+        app->quit_app();
+        return;
+      }
+      Glib::signal_timeout().connect_once(
+          [&] {
+            forced = true;
+            app->quit_app();
+          },
+          3000);
+    });
+    std::vector<std::string> args = {"irvelo-desktop"};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    app->run(static_cast<int>(args.size()), argv.data());
+    return finished;
+  }
+
+  bool panel_shown() { return app->panel()->get_visible(); }
+  // Sends Escape to the panel's key controller, as the toolkit does.
+  bool press_escape() {
+    auto controllers = app->panel()->observe_controllers();
+    for (guint i = 0; i < controllers->get_n_items(); ++i) {
+      auto* object = static_cast<GObject*>(g_list_model_get_item(controllers->gobj(), i));
+      const bool is_key = GTK_IS_EVENT_CONTROLLER_KEY(object);
+      gboolean handled = FALSE;
+      if (is_key) g_signal_emit_by_name(object, "key-pressed", GDK_KEY_Escape, 0u, GdkModifierType(0), &handled);
+      g_object_unref(object);
+      if (is_key) return handled;
+    }
+    return false;
+  }
+  bool tray_up() {
+    return run_until([this] { return app->tray()->available(); });
+  }
+
+  Glib::RefPtr<Application> app;
+  bool forced = false;
+};
+
+TEST_F(WindowTest, APlainStartPresentsThePanelWithOrWithoutATrayHost) {
+  for (const bool with_host : {true, false}) {
+    SCOPED_TRACE(with_host ? "host" : "no host");
+    if (!with_host) host_->vanish();
+    EXPECT_TRUE(run({}, [&] { EXPECT_TRUE(panel_shown()); }));
+    app.reset();
+  }
+}
+
+TEST_F(WindowTest, BackgroundStartStaysHiddenWhenAHostRegistersInTime) {
+  host_->vanish();
+  EXPECT_TRUE(run({"--background"}, [&] {
+    EXPECT_FALSE(panel_shown());
+    run_for(500ms);
+    ASSERT_TRUE(host_->appear());
+    ASSERT_TRUE(tray_up());
+    run_for(2000ms);
+    EXPECT_FALSE(panel_shown()) << "a tray icon answered within the wait";
+    EXPECT_TRUE(app->held());
+  }));
+}
+
+TEST_F(WindowTest, BackgroundStartWithoutHostPresentsThePanelAfterTheWait) {
+  host_->vanish();
+  EXPECT_TRUE(run({"--background"}, [&] {
+    run_for(1700ms);
+    EXPECT_FALSE(panel_shown()) << "too early";
+    EXPECT_TRUE(run_until([&] { return panel_shown(); }, 1500ms));
+  }));
+}
+
+TEST_F(WindowTest, ATimerShortcutLeavesAHiddenPanelHiddenWhileATrayShows) {
+  EXPECT_TRUE(run({"--background"}, [&] {
+    ASSERT_TRUE(tray_up());
+    ASSERT_TRUE(run_until([&] { return app->store()->phase == TrackerStore::Phase::Ready && !app->store()->busy; }));
+    EXPECT_EQ(invoke({"--toggle"}), 0);
+    ASSERT_TRUE(run_until([&] { return app->store()->running.has_value() && !app->store()->busy; }));
+    run_for(2200ms);
+    EXPECT_FALSE(panel_shown());
+
+    // Without a tray the same shortcut brings the panel up.
+    host_->vanish();
+    ASSERT_TRUE(run_until([&] { return !app->tray()->available(); }));
+    ASSERT_TRUE(run_until([&] { return panel_shown(); })) << "a lost tray presents the panel";
+    app->panel()->hide();
+    EXPECT_EQ(invoke({"--stop"}), 0);
+    EXPECT_TRUE(run_until([&] { return panel_shown(); }));
+    EXPECT_TRUE(run_until([&] { return !app->store()->running.has_value() && !app->store()->busy; }));
+  }));
+}
+
+TEST_F(WindowTest, ClosingHidesWithATrayAndQuitsWithout) {
+  EXPECT_TRUE(run({}, [&] {
+    ASSERT_TRUE(tray_up());
+    ASSERT_TRUE(panel_shown());
+    app->panel()->close();
+    EXPECT_FALSE(panel_shown());
+    // The tray's click brings it back, and a second click on the active
+    // panel hides it again.
+    app->tray()->signal_activate().emit();
+    EXPECT_TRUE(panel_shown());
+    ASSERT_TRUE(run_until([&] { return app->panel()->is_active(); }, 2s));
+    app->tray()->signal_activate().emit();
+    EXPECT_FALSE(panel_shown());
+    app->tray()->signal_activate().emit();
+    EXPECT_TRUE(panel_shown());
+    // Escape closes it as well.
+    ASSERT_TRUE(press_escape());
+    EXPECT_FALSE(panel_shown());
+  }));
+
+  app.reset();
+  host_->vanish();
+  EXPECT_TRUE(run(
+      {},
+      [&] {
+        ASSERT_TRUE(panel_shown());
+        app->panel()->close();
+      },
+      true));
+  EXPECT_FALSE(forced) << "closing the panel without a tray ends the application";
+}
+
+TEST_F(WindowTest, TheSettingsWindowIsCreatedOnceAndDestroyedOnQuit) {
+  EXPECT_TRUE(run({}, [&] {
+    EXPECT_EQ(app->settings_window(), nullptr);
+    app->panel()->activate_action("win.settings");
+    ui::SettingsWindow* first = app->settings_window();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->get_visible());
+    EXPECT_EQ(first->get_transient_for(), app->panel());
+    first->close();
+    EXPECT_FALSE(first->get_visible());
+    app->show_settings();
+    EXPECT_EQ(app->settings_window(), first) << "the same window again";
+    EXPECT_TRUE(first->get_visible());
+
+    app->quit_app();
+    EXPECT_EQ(app->settings_window(), nullptr);
+    for (auto* window : app->get_windows()) EXPECT_FALSE(window->get_visible());
+  }));
+}
+
+TEST_F(WindowTest, AcceleratorsAndEscape) {
+  EXPECT_TRUE(run({}, [&] {
+    const std::pair<const char*, const char*> table[] = {{"win.refresh", "<Control>r"},
+                                                         {"win.open-browser", "<Control>o"},
+                                                         {"win.settings", "<Control>comma"},
+                                                         {"app.quit", "<Control>q"}};
+    for (const auto& [action, accel] : table) {
+      const auto accels = app->get_accels_for_action(action);
+      ASSERT_EQ(accels.size(), 1u) << action;
+      EXPECT_EQ(accels[0], accel) << action;
+    }
+  }));
+}
+
+}  // namespace
+}  // namespace irvelo::test
