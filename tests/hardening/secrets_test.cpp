@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,43 @@ TEST_F(ExecutableSecrets, KeyStaysOutOfLogsAndCommandLines) {
   }
 }
 
+// A dbus-daemon with no service directories, stopped by process id.
+struct BareBus {
+  BareBus() {
+    const std::string config = dir.path() + "/bus.conf";
+    const std::string text = "<busconfig><type>session</type><listen>unix:dir=" + dir.path() +
+                             "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                             "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>";
+    if (!g_file_set_contents(config.c_str(), text.c_str(), -1, nullptr)) return;
+    const std::string command = "dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" + config;
+    gchar* out = nullptr;
+    gint status = -1;
+    if (!g_spawn_command_line_sync(command.c_str(), &out, nullptr, &status, nullptr)) return;
+    std::istringstream lines(out != nullptr ? out : "");
+    g_free(out);
+    std::string line;
+    std::getline(lines, address);
+    lines >> pid;
+    if (pid <= 0) address.clear();
+  }
+  ~BareBus() {
+    if (pid <= 0) return;
+    // The process's shared connection to this bus would end the process when
+    // the bus goes away.
+    if (GDBusConnection* shared = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+      g_dbus_connection_set_exit_on_close(shared, FALSE);
+      g_object_unref(shared);
+    }
+    kill(pid, SIGTERM);
+  }
+  BareBus(const BareBus&) = delete;
+  BareBus& operator=(const BareBus&) = delete;
+
+  TempDir dir{"irvelo-bare-bus"};
+  std::string address;
+  int pid = 0;
+};
+
 // A real store signed in for keeps, with every log message of the process
 // captured.
 class StoreSecrets : public ::testing::Test {
@@ -160,15 +198,11 @@ class StoreSecrets : public ::testing::Test {
 };
 
 TEST_F(StoreSecrets, WithoutSecretServiceOnlyThePrivateFallbackFileHoldsTheKey) {
-  // A session bus of the test's own with no service to activate, so no
-  // Secret Service. Stopped without waiting for the process's shared
-  // connection to go, which libsecret keeps.
-  const auto stop = [](GTestDBus* bus) {
-    g_test_dbus_stop(bus);
-    g_object_unref(bus);
-  };
-  std::unique_ptr<GTestDBus, decltype(stop)> bus(g_test_dbus_new(G_TEST_DBUS_NONE), stop);
-  g_test_dbus_up(bus.get());
+  // A session bus of the test's own on which nothing can be activated, so
+  // no Secret Service answers.
+  BareBus bus;
+  ASSERT_FALSE(bus.address.empty());
+  g_setenv("DBUS_SESSION_BUS_ADDRESS", bus.address.c_str(), TRUE);
   sign_in_and_track();
   const std::string fallback = std::string(g_get_user_config_dir()) + "/irvelo-desktop/api-key";
   EXPECT_EQ(files_with_key(), std::vector<std::string>{fallback});
