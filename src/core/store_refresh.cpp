@@ -81,7 +81,14 @@ void TrackerStore::refresh_all() {
 }
 
 void TrackerStore::refresh_running() {
-  if (!client || workspace_id.empty() || phase != Phase::Ready || busy) return;
+  if (!client || phase != Phase::Ready || busy) return;
+  // The first load failed (the service was down at start-up, say): polling
+  // the running entry alone would never bring the account and workspace in.
+  if (!me) {
+    refresh_all();
+    return;
+  }
+  if (workspace_id.empty()) return;
   const int sent = generation;
   client->running(workspace_id, [this, sent](api::Result<std::optional<api::TimeEntry>> answer) {
     if (generation != sent) return;

@@ -30,6 +30,28 @@ TEST_F(StoreTest, NothingIsPolledWhileLoading) {
   ASSERT_TRUE(run_until([this] { return was_sent("GET " + ws_path("/time-entries/running")); }));
 }
 
+TEST(StoreRecovery, ThePollLoadsEverythingOnceAServiceDownAtStartComesUp) {
+  Settings settings = Settings::load();
+  std::uint16_t port = 0;
+  std::string key;
+  {
+    devserver::DevServer probe;
+    port = probe.port();
+    key = probe.api_key();
+  }
+  TrackerStore store(settings, TrackerStore::Ephemeral{"http://127.0.0.1:" + std::to_string(port), key});
+  ASSERT_TRUE(run_until([&] { return store.phase == Phase::Ready && store.error.has_value(); }));
+  EXPECT_FALSE(store.me);
+
+  devserver::DevServer::Options options;
+  options.port = port;
+  devserver::DevServer server(options);
+  store.refresh_running();  // what the 30-second poll runs
+  ASSERT_TRUE(run_until([&] { return store.bootstrap.has_value(); }));
+  EXPECT_TRUE(store.me);
+  EXPECT_FALSE(store.workspace_id.empty());
+}
+
 TEST_F(StoreTest, StoredKeyLoadsOnStartAndAnExpiredKeyEndsTheSession) {
   settings.server_url = server.base_url();
   ASSERT_TRUE(Credentials::store(server.base_url(), server.api_key()));
