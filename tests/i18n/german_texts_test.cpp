@@ -23,6 +23,7 @@
 #include "core/tracker_store.hpp"
 #include "dev_server.hpp"
 #include "storage/settings.hpp"
+#include "support/gtk/widgets.hpp"
 #include "support/main_loop.hpp"
 #include "ui/panel_window.hpp"
 #include "ui/settings_window.hpp"
@@ -31,6 +32,8 @@
 namespace irvelo {
 namespace {
 
+using test::drain_events;
+using test::find_all;
 using test::run_until;
 
 // GLib decides at the first lookup whether to translate at all, so the
@@ -46,33 +49,15 @@ class GermanEnvironment : public ::testing::Environment {
     bindtextdomain(GETTEXT_PACKAGE, std::getenv("IRVELO_LOCALE_DIR"));
     bind_textdomain_codeset(GETTEXT_PACKAGE, "UTF-8");
     textdomain(GETTEXT_PACKAGE);
-    gtk_init();
-    Gtk::init_gtkmm_internals();
+    test::init_gtk_for_tests();
   }
 };
 
 [[maybe_unused]] auto* const german_environment = ::testing::AddGlobalTestEnvironment(new GermanEnvironment);
 
-void drain_events() {
-  while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
-}
-
-template <typename T>
-std::vector<T*> find_all(Gtk::Widget& root) {
-  std::vector<T*> out;
-  if (auto* t = dynamic_cast<T*>(&root)) out.push_back(t);
-  for (auto* child = root.get_first_child(); child; child = child->get_next_sibling()) {
-    auto more = find_all<T>(*child);
-    out.insert(out.end(), more.begin(), more.end());
-  }
-  return out;
-}
-
 // Every label text under `root` (button and expander labels included), one a line.
 std::string label_texts(Gtk::Widget& root) {
-  std::string out;
-  for (auto* label : find_all<Gtk::Label>(root)) out += label->get_text() + "\n";
-  return out;
+  return test::label_texts(root, "\n");
 }
 
 std::vector<std::string> missing_lines(const std::string& texts, const std::vector<std::string>& wanted) {

@@ -13,46 +13,14 @@ namespace irvelo::test {
 
 namespace {
 
-// A warning or critical from GLib or GTK marks a fault of ours (a bad
-// property, a broken stylesheet): the running test fails on it.
-GLogWriterOutput fail_on_warnings(GLogLevelFlags level, const GLogField* fields, gsize n_fields, gpointer) {
-  if (level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) {
-    std::string message;
-    for (gsize i = 0; i < n_fields; ++i) {
-      if (std::string_view(fields[i].key) == "MESSAGE" && fields[i].length < 0) {
-        message = static_cast<const char*>(fields[i].value);
-      }
-    }
-    ADD_FAILURE() << "logged: " << message;
-  }
-  return g_log_writer_default(level, fields, n_fields, nullptr);
-}
-
 class GtkEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override {
-    g_log_set_writer_func(fail_on_warnings, nullptr, nullptr);
-    gtk_init();
-    Gtk::init_gtkmm_internals();
-  }
+  void SetUp() override { init_gtk_for_tests(); }
 };
 
 [[maybe_unused]] auto* const gtk_environment = ::testing::AddGlobalTestEnvironment(new GtkEnvironment);
 
 }  // namespace
-
-void drain_events() {
-  while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
-}
-
-std::string label_texts(Gtk::Widget& root) {
-  std::string out;
-  for (auto* label : find_all<Gtk::Label>(root)) {
-    if (!out.empty()) out += ' ';
-    out += label->get_text();
-  }
-  return out;
-}
 
 std::uint32_t rendered_pixel(Gtk::Widget& widget, int x, int y) {
   // Let pending style changes reach the widget first.

@@ -1,8 +1,7 @@
 #pragma once
 
 // Helpers for tests that build real widgets: GTK is initialised once per
-// process by a test environment (see ui_support.cpp); these walk widget trees
-// and drive the main loop until the toolkit has caught up.
+// process by a test environment (see ui_support.cpp).
 
 #include <gtkmm/label.h>
 #include <gtkmm/widget.h>
@@ -12,25 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "support/gtk/widgets.hpp"
+
 namespace irvelo::test {
 
-// Runs every pending main-loop event without blocking.
-void drain_events();
-
-// Every widget of type T under `root` (root included), depth first.
-template <typename T>
-std::vector<T*> find_all(Gtk::Widget& root) {
-  std::vector<T*> out;
-  if (auto* t = dynamic_cast<T*>(&root)) out.push_back(t);
-  for (auto* child = root.get_first_child(); child; child = child->get_next_sibling()) {
-    auto more = find_all<T>(*child);
-    out.insert(out.end(), more.begin(), more.end());
-  }
-  return out;
-}
-
 // The texts of every label under `root`, joined by a space.
-std::string label_texts(Gtk::Widget& root);
+inline std::string label_texts(Gtk::Widget& root) {
+  std::string texts = label_texts(root, " ");
+  if (!texts.empty()) texts.pop_back();
+  return texts;
+}
 
 // The colour (0xAARRGGBB, premultiplied) GTK paints at (x, y) of a widget
 // inside a mapped window, rendered by that window's own renderer.

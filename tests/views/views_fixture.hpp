@@ -15,25 +15,11 @@
 #include "core/tracker_store.hpp"
 #include "dev_server.hpp"
 #include "storage/settings.hpp"
+#include "support/gtk/widgets.hpp"
 #include "support/main_loop.hpp"
 #include "ui/panel_window.hpp"
 
 namespace irvelo::test {
-
-// Runs every pending main-loop event without blocking.
-void drain_events();
-
-// Every widget of type T under `root` (root included), depth first.
-template <typename T>
-std::vector<T*> find_all(Gtk::Widget& root) {
-  std::vector<T*> out;
-  if (auto* t = dynamic_cast<T*>(&root)) out.push_back(t);
-  for (auto* child = root.get_first_child(); child; child = child->get_next_sibling()) {
-    auto more = find_all<T>(*child);
-    out.insert(out.end(), more.begin(), more.end());
-  }
-  return out;
-}
 
 // The single widget of type T under `root`; fails the test unless exactly one.
 template <typename T>
@@ -45,7 +31,9 @@ T& find_one(Gtk::Widget& root) {
 }
 
 // Texts of every label under `root`, each followed by a newline.
-std::string label_texts(Gtk::Widget& root);
+inline std::string label_texts(Gtk::Widget& root) {
+  return label_texts(root, "\n");
+}
 
 // The label whose text is `text` under `root`, or null.
 Gtk::Label* label_with_text(Gtk::Widget& root, const std::string& text);

@@ -1,0 +1,37 @@
+#pragma once
+
+// Shared by the suites that build real widgets: GTK set-up for a test
+// process, walking widget trees, and letting the toolkit catch up.
+
+#include <gtkmm/label.h>
+#include <gtkmm/widget.h>
+
+#include <string>
+#include <vector>
+
+namespace irvelo::test {
+
+// Initialises GTK for this process and makes any GLib or GTK warning or
+// critical fail the running test: such a message marks a fault of ours (a bad
+// property, a broken stylesheet, a stray unref).
+void init_gtk_for_tests();
+
+// Runs every pending main-loop event without blocking.
+void drain_events();
+
+// Every widget of type T under `root` (root included), depth first.
+template <typename T>
+std::vector<T*> find_all(Gtk::Widget& root) {
+  std::vector<T*> out;
+  if (auto* t = dynamic_cast<T*>(&root)) out.push_back(t);
+  for (auto* child = root.get_first_child(); child; child = child->get_next_sibling()) {
+    auto more = find_all<T>(*child);
+    out.insert(out.end(), more.begin(), more.end());
+  }
+  return out;
+}
+
+// The texts of every label under `root`, each followed by `separator`.
+std::string label_texts(Gtk::Widget& root, const std::string& separator);
+
+}  // namespace irvelo::test
