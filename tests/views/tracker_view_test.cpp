@@ -195,8 +195,11 @@ TEST_F(TrackerViewTest, TypingWhileARefreshArrivesKeepsEveryCharacterAndEnterSav
   EXPECT_EQ(store->description, "Draft notes on tests");
 
   g_signal_emit_by_name(entry.gobj(), "activate");
+  const std::string entry_id = store->running->id;
+  EXPECT_TRUE(run_until([&] {
+    return last_body("PATCH", "/time-entries/" + entry_id).find("Draft notes on tests") != std::string::npos;
+  })) << "Enter did not save the description";
   ASSERT_TRUE(wait_idle());
-  EXPECT_NE(last_body("PATCH", "/time-entries/" + store->running->id).find("Draft notes on tests"), std::string::npos);
   // The store reads the running entry back after saving.
   EXPECT_TRUE(run_until([this] { return store->running && store->running->description == "Draft notes on tests"; }));
   EXPECT_TRUE(store->running) << "Enter with a timer running only saves";
