@@ -22,6 +22,12 @@ using json = nlohmann::json;
 constexpr const char* kVersion = "0.1.0";
 constexpr guint kTimeoutSeconds = 20;
 
+struct GObjectDeleter {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
+
 // What the session's completion hands on: (status, body, transport error).
 using RawCompletion = std::function<void(int, std::string, std::optional<std::string>)>;
 
@@ -29,18 +35,9 @@ using RawCompletion = std::function<void(int, std::string, std::optional<std::st
 // cancellable and the completion. Deleted after the answer has been handled;
 // for a cancelled request the completion is deleted without being called.
 struct PendingRequest {
-  SoupMessage* message;
-  GCancellable* cancellable;
+  GObjectPtr<SoupMessage> message;
+  GObjectPtr<GCancellable> cancellable;
   RawCompletion complete;
-
-  PendingRequest(SoupMessage* m, GCancellable* c, RawCompletion done)
-      : message(m), cancellable(static_cast<GCancellable*>(g_object_ref(c))), complete(std::move(done)) {}
-  ~PendingRequest() {
-    g_object_unref(message);
-    g_object_unref(cancellable);
-  }
-  PendingRequest(const PendingRequest&) = delete;
-  PendingRequest& operator=(const PendingRequest&) = delete;
 };
 
 // Runs a caller's completion; a raise from it must not cross libsoup's C frames.
@@ -65,13 +62,13 @@ void on_answer(GObject* source, GAsyncResult* result, gpointer data) {
   // A cancelled request (its client destroyed) reaches nobody, whatever the
   // outcome that was already on its way.
   if (error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
-  if (g_cancellable_is_cancelled(request->cancellable)) return;
+  if (g_cancellable_is_cancelled(request->cancellable.get())) return;
 
   if (error != nullptr) {
     run_guarded(request->complete, 0, std::string(), std::optional<std::string>(error->message ? error->message : ""));
     return;
   }
-  const int status = request->message ? static_cast<int>(soup_message_get_status(request->message)) : 0;
+  const int status = request->message ? static_cast<int>(soup_message_get_status(request->message.get())) : 0;
   std::string body;
   if (bytes != nullptr) {
     gsize size = 0;
@@ -85,7 +82,7 @@ void on_answer(GObject* source, GAsyncResult* result, gpointer data) {
 // it: the address must parse as libsoup parses HTTP addresses and name an
 // http or https host (checked here, so that libsoup's own assertion never
 // fires for an odd base address).
-SoupMessage* new_message(const char* method, const std::string& address) {
+GObjectPtr<SoupMessage> new_message(const char* method, const std::string& address) {
   if (address.find('\0') != std::string::npos) return nullptr;
   std::unique_ptr<GUri, decltype(&g_uri_unref)> uri(
       g_uri_parse(address.c_str(), static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr), &g_uri_unref);
@@ -95,7 +92,7 @@ SoupMessage* new_message(const char* method, const std::string& address) {
   if (scheme == nullptr || (g_ascii_strcasecmp(scheme, "http") != 0 && g_ascii_strcasecmp(scheme, "https") != 0))
     return nullptr;
   if (host == nullptr || *host == '\0') return nullptr;
-  return soup_message_new_from_uri(method, uri.get());
+  return GObjectPtr<SoupMessage>(soup_message_new_from_uri(method, uri.get()));
 }
 
 std::string workspace_path(const std::string& workspace_id, const std::string& suffix) {
@@ -105,27 +102,25 @@ std::string workspace_path(const std::string& workspace_id, const std::string& s
 }  // namespace
 
 struct Client::Impl {
-  SoupSession* session = nullptr;
-  GCancellable* cancellable = nullptr;
+  GObjectPtr<SoupSession> session;
+  GObjectPtr<GCancellable> cancellable;
   std::string base_url;
   std::string api_key;
 
   // The request message, with headers and body, or nullptr when the request
   // cannot be built (address refused by the HTTP library, body that cannot be
   // serialised). Never raises.
-  SoupMessage* build(const char* method, const std::string& address, const json* body, bool authenticated) const {
-    SoupMessage* message = new_message(method, address);
-    if (message == nullptr) return nullptr;
+  GObjectPtr<SoupMessage> build(const char* method, const std::string& address, const json* body,
+                                bool authenticated) const {
+    GObjectPtr<SoupMessage> message = new_message(method, address);
+    if (!message) return nullptr;
 
-    SoupMessageHeaders* headers = soup_message_get_request_headers(message);
+    SoupMessageHeaders* headers = soup_message_get_request_headers(message.get());
     soup_message_headers_append(headers, "Accept", "application/json");
     soup_message_headers_append(headers, "X-Client", client_header().c_str());
     if (authenticated && !api_key.empty()) {
       // A key that cannot travel in a header line makes the request unbuildable.
-      if (api_key.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
-        g_object_unref(message);
-        return nullptr;
-      }
+      if (api_key.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) return nullptr;
       const std::string bearer = "Bearer " + api_key;
       soup_message_headers_append(headers, "Authorization", bearer.c_str());
     }
@@ -137,40 +132,43 @@ struct Client::Impl {
         // UTF-8; raises type_error 316 for text that is not valid UTF-8.
         text = body->dump(-1, ' ', false, json::error_handler_t::strict);
       } catch (...) {
-        g_object_unref(message);
         return nullptr;
       }
-      GBytes* bytes = g_bytes_new(text.data(), text.size());
-      soup_message_set_request_body_from_bytes(message, "application/json", bytes);
-      g_bytes_unref(bytes);
+      std::unique_ptr<GBytes, decltype(&g_bytes_unref)> bytes(g_bytes_new(text.data(), text.size()), &g_bytes_unref);
+      soup_message_set_request_body_from_bytes(message.get(), "application/json", bytes.get());
     }
     return message;
   }
 
-  void dispatch(SoupMessage* message, RawCompletion complete) const {
-    auto* request = new PendingRequest(message, cancellable, std::move(complete));
-    soup_session_send_and_read_async(session, message, G_PRIORITY_DEFAULT, cancellable, &on_answer, request);
+  void dispatch(GObjectPtr<SoupMessage> message, RawCompletion complete) const {
+    SoupMessage* sent = message.get();
+    auto request = std::make_unique<PendingRequest>(PendingRequest{
+        std::move(message), GObjectPtr<GCancellable>(static_cast<GCancellable*>(g_object_ref(cancellable.get()))),
+        std::move(complete)});
+    // The request is owned by the completion from here on (on_answer).
+    soup_session_send_and_read_async(session.get(), sent, G_PRIORITY_DEFAULT, cancellable.get(), &on_answer,
+                                     request.release());
   }
 };
 
 Client::Client(std::string base_url, std::string api_key) : impl_(std::make_unique<Impl>()) {
   const std::string user_agent = std::string("irvelo-desktop/") + kVersion;
-  impl_->session = soup_session_new_with_options("user-agent", user_agent.c_str(), "timeout", kTimeoutSeconds,
-                                                 static_cast<const char*>(nullptr));
-  impl_->cancellable = g_cancellable_new();
+  impl_->session.reset(soup_session_new_with_options("user-agent", user_agent.c_str(), "timeout", kTimeoutSeconds,
+                                                     static_cast<const char*>(nullptr)));
+  impl_->cancellable.reset(g_cancellable_new());
   impl_->base_url = std::move(base_url);
   impl_->api_key = std::move(api_key);
 }
 
 Client::~Client() {
-  g_cancellable_cancel(impl_->cancellable);
-  g_object_unref(impl_->cancellable);
-  soup_session_abort(impl_->session);
-  g_object_unref(impl_->session);
+  // Every request in flight ends without reaching its completion; the
+  // session and the cancellable go with impl_.
+  g_cancellable_cancel(impl_->cancellable.get());
+  soup_session_abort(impl_->session.get());
 }
 
 void Client::cancel_all() {
-  g_cancellable_cancel(impl_->cancellable);
+  g_cancellable_cancel(impl_->cancellable.get());
 }
 
 const std::string& Client::base_url() const {
@@ -192,13 +190,13 @@ template <typename T>
 void Client::send(const char* method, const std::string& path, const json* body, bool authenticated,
                   const char* api_prefix, std::function<T(const json&)> decode, Done<T> done) {
   const std::string address = impl_->base_url + "/" + api_prefix + "/" + path;
-  SoupMessage* message = impl_->build(method, address, body, authenticated);
-  if (message == nullptr) {
+  GObjectPtr<SoupMessage> message = impl_->build(method, address, body, authenticated);
+  if (!message) {
     run_guarded(done, Result<T>::failure(bad_response(0)));
     return;
   }
-  impl_->dispatch(message, [decode = std::move(decode), done = std::move(done)](
-                               int status, std::string answer, std::optional<std::string> transport_error) {
+  impl_->dispatch(std::move(message), [decode = std::move(decode), done = std::move(done)](
+                                          int status, std::string answer, std::optional<std::string> transport_error) {
     run_guarded(done, classify<T>(status, answer, transport_error, decode));
   });
 }
