@@ -50,10 +50,14 @@ std::vector<std::string> AppSession::environment(const std::map<std::string, std
 }
 
 int AppSession::spawn(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& extra) {
-  std::vector<std::string> args = {IRVELO_DESKTOP_EXE};
-  args.insert(args.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> command = {IRVELO_DESKTOP_EXE};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return spawn_command(std::move(command), extra);
+}
+
+int AppSession::spawn_command(std::vector<std::string> command, const std::map<std::string, std::string>& extra) {
   std::vector<gchar*> argv;
-  for (auto& a : args) argv.push_back(a.data());
+  for (auto& a : command) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<std::string> env = environment(extra);
   std::vector<gchar*> envp;
@@ -63,7 +67,7 @@ int AppSession::spawn(const std::vector<std::string>& arguments, const std::map<
   GPid pid = 0;
   GError* error = nullptr;
   if (!g_spawn_async(nullptr, argv.data(), envp.data(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &error)) {
-    ADD_FAILURE() << "cannot start the executable: " << error->message;
+    ADD_FAILURE() << "cannot start " << command.front() << ": " << error->message;
     g_clear_error(&error);
     return 0;
   }

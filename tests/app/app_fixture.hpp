@@ -28,6 +28,9 @@ class AppSession : public ::testing::Test {
   std::vector<std::string> environment(const std::map<std::string, std::string>& extra = {}) const;
   // Starts the executable; returns its process id (0 on failure).
   int spawn(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& extra = {});
+  // Starts `command` (program first) as a child whose exit is recorded and
+  // which TearDown ends; returns its process id (0 on failure).
+  int spawn_command(std::vector<std::string> command, const std::map<std::string, std::string>& extra);
   // Runs the main loop until the child ends; its exit status, or nothing.
   std::optional<int> wait_exit(int pid, std::chrono::milliseconds deadline = std::chrono::seconds(10));
   // A later invocation: starts it and waits for its exit status.

@@ -97,30 +97,7 @@ class LoggedAppSession : public AppSession {
     g_free(out);
     g_free(err);
     args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<gchar*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = environment(extra);
-    std::vector<gchar*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    GPid pid = 0;
-    GError* error = nullptr;
-    if (!g_spawn_async(nullptr, argv.data(), envp.data(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &error)) {
-      ADD_FAILURE() << "cannot start the executable: " << error->message;
-      g_clear_error(&error);
-      return 0;
-    }
-    children_.push_back(pid);
-    g_child_watch_add(
-        pid,
-        [](GPid child, gint status, gpointer self) {
-          static_cast<LoggedAppSession*>(self)->exits_[child] =
-              WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-          g_spawn_close_pid(child);
-        },
-        this);
-    return pid;
+    return spawn_command(std::move(args), extra);
   }
 
   std::optional<int> invoke_logged(const std::vector<std::string>& arguments,
