@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "api/decode.hpp"
+#include "api/intervals.hpp"
 #include "api/pipeline.hpp"
 #include "api/url.hpp"
 
@@ -20,7 +21,6 @@ namespace {
 using json = nlohmann::json;
 
 constexpr const char* kVersion = "0.1.0";
-constexpr guint kTimeoutSeconds = 20;
 
 struct GObjectDeleter {
   void operator()(gpointer object) const { g_object_unref(object); }
@@ -153,8 +153,8 @@ struct Client::Impl {
 
 Client::Client(std::string base_url, std::string api_key) : impl_(std::make_unique<Impl>()) {
   const std::string user_agent = std::string("irvelo-desktop/") + kVersion;
-  impl_->session.reset(soup_session_new_with_options("user-agent", user_agent.c_str(), "timeout", kTimeoutSeconds,
-                                                     static_cast<const char*>(nullptr)));
+  impl_->session.reset(soup_session_new_with_options("user-agent", user_agent.c_str(), "timeout",
+                                                     request_timeout_seconds(), static_cast<const char*>(nullptr)));
   impl_->cancellable.reset(g_cancellable_new());
   impl_->base_url = std::move(base_url);
   impl_->api_key = std::move(api_key);

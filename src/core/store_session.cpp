@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "api/intervals.hpp"
 #include "core/aggregates.hpp"
 #include "core/tracker_store.hpp"
 #include "storage/credentials.hpp"
@@ -39,7 +40,7 @@ TrackerStore::TrackerStore(Settings& settings_ref, std::optional<Ephemeral> ephe
         refresh_running();
         return true;
       },
-      30);
+      api::poll_interval_seconds());
   watch_sleep();
 }
 

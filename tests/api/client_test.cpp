@@ -13,6 +13,7 @@
 #include <string>
 
 #include "api/client.hpp"
+#include "api/intervals.hpp"
 #include "api/url.hpp"
 #include "devserver/dev_server.hpp"
 #include "support/main_loop.hpp"
@@ -707,6 +708,17 @@ TEST_F(ClientTest, RaisingCompletionDoesNotEscape) {
   // The client keeps working afterwards.
   const auto r = await<Health>([&](auto done) { client().health(std::move(done)); });
   EXPECT_TRUE(r.ok());
+}
+
+// The environment may shorten the intervals for tests, never lengthen them or
+// switch them off.
+TEST(Intervals, EnvironmentOnlyShortens) {
+  EXPECT_EQ(shortened_interval(nullptr, 30), 30u);
+  EXPECT_EQ(shortened_interval("2", 30), 2u);
+  EXPECT_EQ(shortened_interval("30", 30), 30u);
+  for (const char* refused : {"", "0", "31", "3600", "-1", "2s", " 2", "1e1", "99999999999999999999"}) {
+    EXPECT_EQ(shortened_interval(refused, 30), 30u) << '"' << refused << '"';
+  }
 }
 
 }  // namespace

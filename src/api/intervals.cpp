@@ -1,0 +1,27 @@
+#include "api/intervals.hpp"
+
+#include <glib.h>
+
+#include <charconv>
+#include <cstring>
+
+namespace irvelo::api {
+
+unsigned shortened_interval(const char* value, unsigned fallback) {
+  if (value == nullptr) return fallback;
+  unsigned parsed = 0;
+  const char* end = value + std::strlen(value);
+  const auto [rest, ec] = std::from_chars(value, end, parsed);
+  if (ec != std::errc() || rest != end || parsed == 0 || parsed > fallback) return fallback;
+  return parsed;
+}
+
+unsigned request_timeout_seconds() {
+  return shortened_interval(g_getenv("IRVELO_TEST_TIMEOUT_SECONDS"), kRequestTimeoutSeconds);
+}
+
+unsigned poll_interval_seconds() {
+  return shortened_interval(g_getenv("IRVELO_TEST_POLL_SECONDS"), kPollSeconds);
+}
+
+}  // namespace irvelo::api
