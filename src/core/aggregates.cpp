@@ -20,6 +20,20 @@ std::int64_t api::TimeEntry::seconds_at(std::int64_t now) const {
   return now > start_unix ? saturating_sub(now, start_unix) : 0;
 }
 
+namespace {
+
+// Visits what week_entries returns, in its order.
+template <typename Visit>
+void for_each_week_entry(const std::vector<api::TimeEntry>& entries, const std::optional<api::TimeEntry>& running,
+                         Visit visit) {
+  for (const auto& e : entries) {
+    if (!running || e.id != running->id) visit(e);
+  }
+  if (running) visit(*running);
+}
+
+}  // namespace
+
 std::vector<api::TimeEntry> week_entries(const std::vector<api::TimeEntry>& entries,
                                          const std::optional<api::TimeEntry>& running) {
   std::vector<api::TimeEntry> out;
@@ -33,33 +47,48 @@ std::vector<api::TimeEntry> week_entries(const std::vector<api::TimeEntry>& entr
 }
 
 std::int64_t today_seconds(const std::vector<api::TimeEntry>& entries, std::int64_t now, const std::string& zone) {
+  return today_seconds(entries, std::nullopt, now, zone);
+}
+
+std::int64_t week_seconds(const std::vector<api::TimeEntry>& entries, std::int64_t now) {
+  return week_seconds(entries, std::nullopt, now);
+}
+
+std::int64_t today_seconds(const std::vector<api::TimeEntry>& entries, const std::optional<api::TimeEntry>& running,
+                           std::int64_t now, const std::string& zone) {
   const ZoneCalendar calendar(zone);
   const LocalDate today = calendar.date_of(now);
   if (today == LocalDate{}) return 0;  // the clock itself cannot be placed on a calendar
   std::int64_t sum = 0;
-  for (const auto& e : entries) {
+  for_each_week_entry(entries, running, [&](const api::TimeEntry& e) {
     if (calendar.date_of(e.start_unix) == today) sum = saturating_add(sum, e.seconds_at(now));
-  }
+  });
   return sum;
 }
 
-std::int64_t week_seconds(const std::vector<api::TimeEntry>& entries, std::int64_t now) {
+std::int64_t week_seconds(const std::vector<api::TimeEntry>& entries, const std::optional<api::TimeEntry>& running,
+                          std::int64_t now) {
   std::int64_t sum = 0;
-  for (const auto& e : entries) sum = saturating_add(sum, e.seconds_at(now));
+  for_each_week_entry(entries, running, [&](const api::TimeEntry& e) { sum = saturating_add(sum, e.seconds_at(now)); });
   return sum;
 }
 
-std::vector<api::TimeEntry> recent_entries(std::vector<api::TimeEntry> entries, std::size_t n) {
-  std::erase_if(entries, [](const api::TimeEntry& e) { return !e.end_at; });
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const api::TimeEntry& a, const api::TimeEntry& b) { return a.start_unix > b.start_unix; });
+std::vector<api::TimeEntry> recent_entries(const std::vector<api::TimeEntry>& entries, std::size_t n) {
+  // Sorted by reference: only the n entries shown are copied.
+  std::vector<const api::TimeEntry*> finished;
+  finished.reserve(entries.size());
+  for (const auto& e : entries) {
+    if (e.end_at) finished.push_back(&e);
+  }
+  std::stable_sort(finished.begin(), finished.end(),
+                   [](const api::TimeEntry* a, const api::TimeEntry* b) { return a->start_unix > b->start_unix; });
   std::vector<api::TimeEntry> out;
   std::unordered_set<std::string> seen;
-  for (auto& e : entries) {
+  for (const auto* e : finished) {
     if (out.size() >= n) break;
-    std::string key =
-        e.description + "|" + (e.project ? e.project->id : std::string()) + "|" + (e.task ? e.task->id : std::string());
-    if (seen.insert(std::move(key)).second) out.push_back(std::move(e));
+    std::string key = e->description + "|" + (e->project ? e->project->id : std::string()) + "|" +
+                      (e->task ? e->task->id : std::string());
+    if (seen.insert(std::move(key)).second) out.push_back(*e);
   }
   return out;
 }

@@ -179,12 +179,12 @@ std::vector<api::TimeEntry> TrackerStore::recent_entries() const {
 
 std::int64_t TrackerStore::today_seconds() const {
   const std::vector<api::TimeEntry> none;
-  return irvelo::today_seconds(week_entries(bootstrap ? bootstrap->entries : none, running), now, time_zone());
+  return irvelo::today_seconds(bootstrap ? bootstrap->entries : none, running, now, time_zone());
 }
 
 std::int64_t TrackerStore::week_seconds() const {
   const std::vector<api::TimeEntry> none;
-  return irvelo::week_seconds(week_entries(bootstrap ? bootstrap->entries : none, running), now);
+  return irvelo::week_seconds(bootstrap ? bootstrap->entries : none, running, now);
 }
 
 std::vector<api::Membership> TrackerStore::workspaces() const {

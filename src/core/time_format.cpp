@@ -42,9 +42,19 @@ DateTimePtr in_zone(std::int64_t instant, GTimeZone* tz) {
   return DateTimePtr(g_date_time_to_timezone(utc.get(), tz));
 }
 
-LocalDate date_of(const DateTimePtr& dt) {
-  if (!dt) return {};
-  return {g_date_time_get_year(dt.get()), g_date_time_get_month(dt.get()), g_date_time_get_day_of_month(dt.get())};
+// The proleptic Gregorian date of a day counted from 1970-01-01 (H. Hinnant's
+// civil_from_days).
+LocalDate civil_date(std::int64_t days) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t doe = days - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  return {static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)};
 }
 
 std::string printf_string(const char* format, auto... args) {
@@ -127,7 +137,18 @@ ZoneCalendar::~ZoneCalendar() {
 }
 
 LocalDate ZoneCalendar::date_of(std::int64_t instant) const {
-  return irvelo::date_of(in_zone(instant, zone_));
+  // The totals place every entry of the week on this calendar once a second,
+  // so this takes GDateTime's own steps (the zone's interval and its offset,
+  // then the civil date) without allocating one per call; the range checks
+  // are GDateTime's: years 1 to 9999 in universal time and in the zone.
+  constexpr std::int64_t kFirst = -62135596800;  // 0001-01-01T00:00:00Z
+  constexpr std::int64_t kEnd = 253402300800;    // 10000-01-01T00:00:00Z
+  if (instant < kFirst || instant >= kEnd) return {};
+  const gint interval = g_time_zone_find_interval(zone_, G_TIME_TYPE_UNIVERSAL, instant);
+  if (interval < 0) return {};
+  const std::int64_t local = instant + g_time_zone_get_offset(zone_, interval);
+  if (local < kFirst || local >= kEnd) return {};
+  return civil_date(local >= 0 ? local / 86400 : (local - 86399) / 86400);
 }
 
 LocalDate local_date_of(std::int64_t instant, const std::string& zone) {

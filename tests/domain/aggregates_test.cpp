@@ -83,6 +83,19 @@ TEST(Totals, TodayCountsEntriesByTheirStartDateInTheGivenZone) {
   EXPECT_EQ(today_seconds(entries, now, "Asia/Tokyo"), 40 * 60);
 }
 
+TEST(Totals, RunningEntryCountsOnceWithoutCopying) {
+  // The service still lists the running entry as finished at 20 minutes; the
+  // local one has run for 40 and replaces it.
+  const std::vector<api::TimeEntry> week = {finished("a", kNow - 3600, kNow - 3000),
+                                            finished("r", kNow - 2400, kNow - 1200)};
+  const auto r = running("r", kNow - 2400);
+  EXPECT_EQ(week_seconds(week, r, kNow), 600 + 2400);
+  EXPECT_EQ(today_seconds(week, r, kNow, "UTC"), 600 + 2400);
+  EXPECT_EQ(week_seconds(week, std::nullopt, kNow), 600 + 1200);
+  EXPECT_EQ(today_seconds({}, running("z", kNow - 5), kNow, "Europe/Berlin"), 5);
+  EXPECT_EQ(today_seconds(week, r, kNow, "UTC"), today_seconds(week_entries(week, r), kNow, "UTC"));
+}
+
 TEST(Totals, SumsSaturateAndUncalendarableStartsAreSkipped) {
   constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
   constexpr auto kMin = std::numeric_limits<std::int64_t>::min();

@@ -1,6 +1,8 @@
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <vector>
 
 #include "core/time_format.hpp"
 
@@ -156,6 +158,45 @@ TEST(Zones, InstantsOutsideTheCalendarAreNeverToday) {
   // 9999-12-31T23:30:00Z exists in UTC but not once moved to Tokyo.
   EXPECT_EQ(local_date_of(253402299000, "UTC"), (LocalDate{9999, 12, 31}));
   EXPECT_EQ(local_date_of(253402299000, "Asia/Tokyo"), LocalDate{});
+}
+
+// The calendar computes dates itself; GLib's GDateTime is the reference,
+// every 20 minutes for two years around DST changes of whole, half-hour and
+// odd offsets, and at the ends of the calendar.
+TEST(Zones, CalendarDatesAgreeWithGDateTime) {
+  for (const char* zone : {"Europe/Berlin", "America/New_York", "Australia/Lord_Howe", "Asia/Kathmandu",
+                           "Pacific/Chatham", "America/Sao_Paulo", "UTC"}) {
+    GTimeZone* tz = g_time_zone_new_identifier(zone);
+    ASSERT_NE(tz, nullptr) << zone;
+    const ZoneCalendar calendar(zone);
+    auto reference = [&](std::int64_t instant) {
+      LocalDate date;
+      if (GDateTime* utc = g_date_time_new_from_unix_utc(instant)) {
+        if (GDateTime* local = g_date_time_to_timezone(utc, tz)) {
+          date = {g_date_time_get_year(local), g_date_time_get_month(local), g_date_time_get_day_of_month(local)};
+          g_date_time_unref(local);
+        }
+        g_date_time_unref(utc);
+      }
+      return date;
+    };
+    std::vector<std::int64_t> instants;
+    for (std::int64_t t = 1711839600 - 366 * 86400; t < 1711839600 + 366 * 86400; t += 1200) instants.push_back(t);
+    for (std::int64_t edge : {-62135596800LL, 253402300799LL}) {
+      for (std::int64_t d = -2 * 86400; d <= 2 * 86400; d += 1800) instants.push_back(edge + d);
+    }
+    int differences = 0;
+    for (std::int64_t t : instants) {
+      const LocalDate expected = reference(t);
+      const LocalDate got = calendar.date_of(t);
+      if (!(got == expected) && ++differences <= 3) {
+        ADD_FAILURE() << zone << " at " << t << ": " << got.year << "-" << got.month << "-" << got.day << " instead of "
+                      << expected.year << "-" << expected.month << "-" << expected.day;
+      }
+    }
+    EXPECT_EQ(differences, 0) << zone;
+    g_time_zone_unref(tz);
+  }
 }
 
 TEST(NowUnix, FollowsTheWallClock) {
