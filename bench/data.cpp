@@ -4,7 +4,10 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "api/decode.hpp"
+#include "api/pipeline.hpp"
 #include "service.hpp"
+#include "storage/settings.hpp"
 
 namespace irvelo::bench {
 namespace {
@@ -74,6 +77,30 @@ std::string projects_body(std::size_t projects, std::size_t tasks) {
     data.push_back(std::move(p));
   }
   return json{{"data", data}}.dump();
+}
+
+TrackerStore& busy_store() {
+  static Settings settings;
+  static std::unique_ptr<TrackerStore> instance = [] {
+    const std::int64_t now = std::time(nullptr);
+    auto s = std::make_unique<TrackerStore>(settings, TrackerStore::Ephemeral{"http://127.0.0.1:1", ""});
+    auto decoded = api::classify<api::Bootstrap>(200, bootstrap_body(5000, now), std::nullopt, &api::parse_bootstrap);
+    auto projects =
+        api::classify<std::vector<api::PickerProject>>(200, projects_body(3000, 5), std::nullopt, &api::parse_projects);
+    if (!decoded.ok() || !projects.ok()) throw std::runtime_error("the benchmark data did not decode");
+    s->bootstrap = std::move(*decoded.value);
+    s->projects = std::move(*projects.value);
+    api::TimeEntry running = s->bootstrap->entries.front();
+    running.id = "te_bench_running";
+    running.end_at.reset();
+    running.end_unix.reset();
+    running.duration_seconds.reset();
+    running.start_unix = now - 300;
+    s->running = running;
+    s->now = now;
+    return s;
+  }();
+  return *instance;
 }
 
 }  // namespace irvelo::bench

@@ -5,42 +5,15 @@
 
 #include <benchmark/benchmark.h>
 
-#include <ctime>
-#include <memory>
-#include <optional>
-
-#include "api/decode.hpp"
-#include "api/pipeline.hpp"
 #include "core/tracker_store.hpp"
 #include "data.hpp"
-#include "storage/settings.hpp"
 
 namespace {
 
 using namespace irvelo;
 
-// A store without a key (no client, no refresh) holding the decoded week,
-// with one timer running.
 TrackerStore& store() {
-  static Settings settings;
-  static std::unique_ptr<TrackerStore> instance = [] {
-    const std::int64_t now = std::time(nullptr);
-    auto s = std::make_unique<TrackerStore>(settings, TrackerStore::Ephemeral{"http://127.0.0.1:1", ""});
-    auto decoded =
-        api::classify<api::Bootstrap>(200, bench::bootstrap_body(5000, now), std::nullopt, &api::parse_bootstrap);
-    if (!decoded.ok()) throw std::runtime_error("the bootstrap did not decode");
-    s->bootstrap = std::move(*decoded.value);
-    api::TimeEntry running = s->bootstrap->entries.front();
-    running.id = "te_bench_running";
-    running.end_at.reset();
-    running.end_unix.reset();
-    running.duration_seconds.reset();
-    running.start_unix = now - 300;
-    s->running = running;
-    s->now = now;
-    return s;
-  }();
-  return *instance;
+  return bench::busy_store();
 }
 
 void TotalsBaseline(benchmark::State& state) {
