@@ -31,7 +31,17 @@ std::uint64_t magnitude(std::int64_t seconds) {
 
 TimeZonePtr resolve_zone(const std::string& zone) {
   if (!zone.empty() && is_safe_zone_name(zone)) {
-    if (GTimeZone* tz = g_time_zone_new_identifier(zone.c_str())) return TimeZonePtr(tz);
+    // Asked for on every clock tick; GLib keeps only the local zone, and would
+    // read a named zone's file each time.
+    thread_local std::string last_name;
+    thread_local TimeZonePtr last_zone;
+    if (!last_zone || last_name != zone) {
+      GTimeZone* tz = g_time_zone_new_identifier(zone.c_str());
+      if (tz == nullptr) return TimeZonePtr(g_time_zone_new_local());
+      last_zone.reset(tz);
+      last_name = zone;
+    }
+    return TimeZonePtr(g_time_zone_ref(last_zone.get()));
   }
   return TimeZonePtr(g_time_zone_new_local());
 }
