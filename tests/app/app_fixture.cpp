@@ -145,4 +145,18 @@ bool AppSession::alive(int pid) const {
   return exits_.count(pid) == 0 && kill(pid, 0) == 0;
 }
 
+bool AppSession::settle() {
+  std::size_t seen = server_->requests().size();
+  int quiet = 0;
+  return run_until(
+      [&] {
+        run_for(std::chrono::milliseconds(250));
+        const std::size_t now = server_->requests().size();
+        quiet = now == seen ? quiet + 1 : 0;
+        seen = now;
+        return quiet >= 6;
+      },
+      std::chrono::seconds(30));
+}
+
 }  // namespace irvelo::test

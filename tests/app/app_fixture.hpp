@@ -46,6 +46,9 @@ class AppSession : public ::testing::Test {
   [[nodiscard]] int count(const std::string& method, const std::string& suffix) const;
   [[nodiscard]] int index_of(const std::string& method, const std::string& suffix) const;
   bool alive(int pid) const;
+  // Waits until the service has received nothing for a second and a half:
+  // whatever the instance set off (such as the refresh after a start) is over.
+  bool settle();
 
   GTestDBus* bus_ = nullptr;
   std::unique_ptr<TestHost> host_;

@@ -78,6 +78,9 @@ TEST_F(ExecutableRestart, ServiceThatLostTheTimerIsFollowed) {
   ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kIdle; }));
   ASSERT_EQ(invoke({"--start"}), 0);
   ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kTracking; }));
+  // The start is followed by a full refresh; had it answered after the
+  // reset, the instance would already know the timer is gone.
+  ASSERT_TRUE(settle());
   server_->reset_state();
   // The instance still believes in its timer; toggling stops it at the
   // service, which has none, and the reload shows the service's state.

@@ -45,17 +45,7 @@ TEST_F(InstanceLoad, FiftyConcurrentTogglesEndInTheServiceState) {
   EXPECT_GT(count("POST", "/timer/start"), 0);
 
   // Settled: no request for a while.
-  std::size_t seen = server_->requests().size();
-  int quiet = 0;
-  ASSERT_TRUE(run_until(
-      [&] {
-        run_for(250ms);
-        const std::size_t now = server_->requests().size();
-        quiet = now == seen ? quiet + 1 : 0;
-        seen = now;
-        return quiet >= 6;
-      },
-      30s));
+  ASSERT_TRUE(settle());
 
   // What the service reports, asked by a client of the test's own.
   api::Client client(server_->base_url(), server_->api_key());
