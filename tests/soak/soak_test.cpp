@@ -49,6 +49,10 @@ TEST_F(Soak, RunningTimerForTenMinutesKeepsItsMemory) {
   ASSERT_EQ(invoke({"--start"}), 0);
   ASSERT_EQ(invoke({}), 0) << "the panel did not open";
   ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kTracking; }));
+  // scripts/test starts the window tests only after this line: a panel
+  // shown now would take their keyboard focus.
+  std::printf("soak: panel open\n");
+  std::fflush(stdout);
 
   const int seconds = soak_seconds();
   const int polls_before = count("GET", "/time-entries/running");
