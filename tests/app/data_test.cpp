@@ -4,6 +4,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include <string>
 #include <vector>
@@ -22,13 +23,27 @@ TEST(Data, EveryIconIsCompiledInAndDrawable) {
                                           "iv-folder-symbolic"};
   for (const auto& name : names) {
     SCOPED_TRACE(name);
-    const std::string path = "/com/larkspan/Irvelo/icons/" + name + ".svg";
+    const std::string path = "/com/larkspan/Irvelo/icons/scalable/actions/" + name + ".svg";
     GError* error = nullptr;
     GdkPixbuf* pixbuf = gdk_pixbuf_new_from_resource(path.c_str(), &error);
     ASSERT_NE(pixbuf, nullptr) << (error ? error->message : "");
     EXPECT_EQ(gdk_pixbuf_get_width(pixbuf), 16);
     EXPECT_EQ(gdk_pixbuf_get_height(pixbuf), 16);
     g_object_unref(pixbuf);
+  }
+  // Found through the icon theme as the application's windows find them, and
+  // symbolic: GTK then draws them in the theme's foreground colour (an icon
+  // outside a theme directory is drawn in its own near-black, even on a dark
+  // theme).
+  gtk_init();
+  GtkIconTheme* theme = gtk_icon_theme_get_for_display(gdk_display_get_default());
+  gtk_icon_theme_add_resource_path(theme, "/com/larkspan/Irvelo/icons");
+  for (const auto& name : names) {
+    GtkIconPaintable* icon =
+        gtk_icon_theme_lookup_icon(theme, name.c_str(), nullptr, 16, 1, GTK_TEXT_DIR_LTR, GtkIconLookupFlags{});
+    ASSERT_NE(icon, nullptr) << name;
+    EXPECT_TRUE(gtk_icon_paintable_is_symbolic(icon)) << name;
+    g_object_unref(icon);
   }
   // The tray icons are also on disk, where a tray host can be pointed at them.
   for (const auto& name : {names[0], names[1], names[2]}) {
