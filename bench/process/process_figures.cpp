@@ -223,7 +223,7 @@ void print(const char* group, const std::string& figure, double value, const cha
   std::fflush(stdout);
 }
 
-struct Window60 {
+struct Measurement {
   double wakeups_per_minute = 0;
   double quiet_wakeups_per_minute = 0;  // in seconds with no request to the service around them
   double cpu_percent = 0;
@@ -269,10 +269,10 @@ class Figures {
     {
       Child bare({bare_, "--every", "30"}, common_);
       run_for(3s);
-      const Window60 w = measure(bare.pid(), "bare window, 30-s timer");
+      const Measurement w = measure(bare.pid(), "bare window, 30-s timer");
       print("idle wake-ups, no timer", "baseline: bare window, 30-s timer", w.wakeups_per_minute, "/min");
     }
-    Window60 tick_bare;
+    Measurement tick_bare;
     {
       Child bare({bare_, "--every", "1"}, common_);
       run_for(3s);
@@ -284,16 +284,16 @@ class Figures {
     if (!run_until([&] { return !host_.registrations.empty(); }, 20s)) throw std::runtime_error("no tray item");
     invoke({"--stop"});
     settle();
-    const Window60 idle = measure(app.pid(), "in the tray, no timer");
+    const Measurement idle = measure(app.pid(), "in the tray, no timer");
     print("idle wake-ups, no timer", "in the tray", idle.wakeups_per_minute, "/min");
     print("idle wake-ups, no timer", "in the tray, outside the poll", idle.quiet_wakeups_per_minute, "/min");
 
     invoke({"--start"});
     settle();
-    const Window60 tray = measure(app.pid(), "in the tray, tracking");
+    const Measurement tray = measure(app.pid(), "in the tray, tracking");
     invoke({});  // a second plain invocation opens the panel
     settle();
-    const Window60 panel = measure(app.pid(), "panel open, tracking");
+    const Measurement panel = measure(app.pid(), "panel open, tracking");
     invoke({"--stop"});
 
     print("tracking wake-ups", "baseline: bare window, 1-s clock", tick_bare.wakeups_per_minute, "/min");
@@ -348,7 +348,7 @@ class Figures {
   }
 
   // Samples the process every second for the window's length.
-  Window60 measure(int pid, const char* what) {
+  Measurement measure(int pid, const char* what) {
     std::map<std::string, ThreadCounters> by_thread;
     std::vector<long> switches_in_second;
     std::vector<bool> request_in_second;
@@ -374,7 +374,7 @@ class Figures {
     }
     const double elapsed = static_cast<double>(g_get_monotonic_time() - begin) / G_USEC_PER_SEC;
 
-    Window60 w;
+    Measurement w;
     const double per_minute = 60.0 / elapsed;
     long all = 0;
     long quiet = 0;

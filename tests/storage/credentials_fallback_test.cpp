@@ -54,6 +54,32 @@ class WithoutSecretService : public test::CredentialsTest {
     return n;
   }
 
+  // A store into a read-only directory fails with a warning and leaves the
+  // file of the key stored before as it was.
+  void expect_unwritable_directory_keeps_the_old_file() {
+    const std::string old_server = "https://old.example.org";
+    const std::string old_key = this->key();
+    const std::string k = this->key();
+    write_fallback(old_server + "\n" + old_key + "\n");
+    {
+      test::ReadOnlyDir read_only(this->config_dir());
+      ASSERT_TRUE(read_only.ok()) << "the directory could not be made read-only";
+      EXPECT_FALSE(Credentials::store("https://new.example.org", k));
+    }
+    const auto own = this->logs_.own();
+    ASSERT_EQ(own.size(), 2u);
+    EXPECT_TRUE(is_unavailable_message(own[0])) << own[0].message;
+    EXPECT_EQ(own[1].level, G_LOG_LEVEL_WARNING);
+    const std::string prefix = "cannot write " + fallback_file() + ": ";
+    EXPECT_EQ(own[1].message.rfind(prefix, 0), 0u) << own[1].message;
+    EXPECT_GT(own[1].message.size(), prefix.size());
+
+    EXPECT_EQ(read_file(fallback_file()), old_server + "\n" + old_key + "\n");
+    EXPECT_EQ(mode_of(fallback_file()), 0600);
+    EXPECT_EQ(Credentials::load(old_server), old_key);
+    EXPECT_EQ(Credentials::load("https://new.example.org"), std::nullopt);
+  }
+
   NoService no_service_;
 };
 
@@ -94,21 +120,7 @@ TEST_F(CredentialsNoSecretService, StoreLoadAndClearUseTheFallbackFile) {
 }
 
 TEST_F(CredentialsNoSecretService, UnwritableDirectoryFailsWithTheWarning) {
-  const std::string old_server = "https://old.example.org";
-  const std::string old_key = key();
-  const std::string k = key();
-  write_fallback(old_server + "\n" + old_key + "\n");
-  {
-    test::ReadOnlyDir read_only(config_dir());
-    ASSERT_TRUE(read_only.ok()) << "the directory could not be made read-only";
-    EXPECT_FALSE(Credentials::store("https://new.example.org", k));
-  }
-  const auto own = logs_.own();
-  ASSERT_EQ(own.size(), 2u);
-  EXPECT_TRUE(is_unavailable_message(own[0])) << own[0].message;
-  EXPECT_EQ(own[1].level, G_LOG_LEVEL_WARNING);
-  EXPECT_EQ(own[1].message.rfind("cannot write " + fallback_file() + ": ", 0), 0u) << own[1].message;
-  EXPECT_EQ(read_file(fallback_file()), old_server + "\n" + old_key + "\n");
+  expect_unwritable_directory_keeps_the_old_file();
 }
 
 // --- No session bus: the fallback file in detail ---
@@ -221,27 +233,7 @@ TEST_F(CredentialsFallback, ClearLeavesADirectoryInPlaceOfTheFile) {
 }
 
 TEST_F(CredentialsFallback, UnwritableDirectoryFailsWithTheWarningAndKeepsTheOldFile) {
-  const std::string old_server = "https://old.example.org";
-  const std::string old_key = key();
-  const std::string k = key();
-  write_fallback(old_server + "\n" + old_key + "\n");
-  {
-    test::ReadOnlyDir read_only(config_dir());
-    ASSERT_TRUE(read_only.ok()) << "the directory could not be made read-only";
-    EXPECT_FALSE(Credentials::store("https://new.example.org", k));
-  }
-  const auto own = logs_.own();
-  ASSERT_EQ(own.size(), 2u);
-  EXPECT_TRUE(is_unavailable_message(own[0])) << own[0].message;
-  EXPECT_EQ(own[1].level, G_LOG_LEVEL_WARNING);
-  const std::string prefix = "cannot write " + fallback_file() + ": ";
-  EXPECT_EQ(own[1].message.rfind(prefix, 0), 0u) << own[1].message;
-  EXPECT_GT(own[1].message.size(), prefix.size());
-
-  EXPECT_EQ(read_file(fallback_file()), old_server + "\n" + old_key + "\n");
-  EXPECT_EQ(mode_of(fallback_file()), 0600);
-  EXPECT_EQ(Credentials::load(old_server), old_key);
-  EXPECT_EQ(Credentials::load("https://new.example.org"), std::nullopt);
+  expect_unwritable_directory_keeps_the_old_file();
 }
 
 // A second way to make the directory unwritable for root: a regular file

@@ -13,11 +13,6 @@ namespace irvelo::test {
 
 namespace {
 
-class GtkEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { init_gtk_for_tests(); }
-};
-
 [[maybe_unused]] auto* const gtk_environment = ::testing::AddGlobalTestEnvironment(new GtkEnvironment);
 
 }  // namespace

@@ -3,6 +3,7 @@
 // Shared by the suites that build real widgets: GTK set-up for a test
 // process, walking widget trees, and letting the toolkit catch up.
 
+#include <gtest/gtest.h>
 #include <gtkmm/label.h>
 #include <gtkmm/widget.h>
 
@@ -15,6 +16,13 @@ namespace irvelo::test {
 // critical fail the running test: such a message marks a fault of ours (a bad
 // property, a broken stylesheet, a stray unref).
 void init_gtk_for_tests();
+
+// Runs init_gtk_for_tests once per process, before the first test; a suite
+// registers it with ::testing::AddGlobalTestEnvironment.
+class GtkEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { init_gtk_for_tests(); }
+};
 
 // Runs every pending main-loop event without blocking.
 void drain_events();
