@@ -62,7 +62,7 @@ class WithoutSecretService : public test::CredentialsTest {
     const std::string k = this->key();
     write_fallback(old_server + "\n" + old_key + "\n");
     {
-      test::ReadOnlyDir read_only(this->config_dir());
+      test::ReadOnlyDir read_only(config_dir());
       ASSERT_TRUE(read_only.ok()) << "the directory could not be made read-only";
       EXPECT_FALSE(Credentials::store("https://new.example.org", k));
     }
