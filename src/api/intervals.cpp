@@ -24,4 +24,8 @@ unsigned poll_interval_seconds() {
   return shortened_interval(g_getenv("IRVELO_TEST_POLL_SECONDS"), kPollSeconds);
 }
 
+unsigned background_grace_ms() {
+  return shortened_interval(g_getenv("IRVELO_TEST_BACKGROUND_GRACE_MS"), kBackgroundGraceMs);
+}
+
 }  // namespace irvelo::api

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "api/intervals.hpp"
 #include "core/time_format.hpp"
 #include "ui/style.hpp"
 
@@ -19,9 +20,6 @@ namespace irvelo {
 namespace {
 
 constexpr const char* kCallbackPrefix = "irvelo://";
-// How long a start with --background waits for a tray host before the panel
-// is shown instead.
-constexpr unsigned int kBackgroundGraceMs = 2000;
 
 bool blank(const char* text) {
   for (const char* c = text; *c != '\0'; ++c) {
@@ -266,7 +264,7 @@ void Application::decide_windows(bool action_chosen, bool callback_arrived, bool
           if (!tray_shown()) show_panel();
           release();
         },
-        kBackgroundGraceMs);
+        api::background_grace_ms());
     return;
   }
   show_panel();
