@@ -155,6 +155,10 @@ VariantPtr TestHost::call_and_wait(const std::string& item, const char* interfac
   return VariantPtr(pending->reply);
 }
 
+bool TestHost::sync(const std::string& item) {
+  return static_cast<bool>(property(item, "Id"));
+}
+
 std::vector<std::string> TestHost::signal_names() const {
   std::vector<std::string> names;
   for (const auto& s : signals) names.push_back(s.name);

@@ -51,6 +51,11 @@ class TestHost {
   // Calls a method of the item; returns the reply (null on error).
   VariantPtr call(const std::string& item, const char* method, GVariant* parameters);
   std::vector<std::string> signal_names() const;
+  // A round trip to the item through its main loop: once it returns true,
+  // every signal the item sent before it answered has been recorded (one
+  // sender's messages arrive in order, and are dispatched here in order), and
+  // every method reply this host sent it before has been handled by it.
+  bool sync(const std::string& item);
 
  private:
   struct ObjectUnref {
