@@ -22,4 +22,19 @@ void run_for(std::chrono::milliseconds duration) {
   run_until([] { return false; }, duration);
 }
 
+bool run_until_idle(std::chrono::milliseconds deadline) {
+  // Sources of lower priority run only when nothing of higher priority is ready.
+  bool reached = false;
+  const guint source = g_idle_add_full(
+      G_PRIORITY_LOW,
+      [](gpointer flag) -> gboolean {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+      },
+      &reached, nullptr);
+  const bool ok = run_until([&] { return reached; }, deadline);
+  if (!ok) g_source_remove(source);
+  return ok;
+}
+
 }  // namespace irvelo::test

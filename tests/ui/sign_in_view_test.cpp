@@ -114,8 +114,9 @@ TEST_F(SignInViewTest, ConnectFollowsTheKeyEntryAndAnEmptyKeyStartsNothing) {
 
   press_enter(view->key_entry);
   view->connect_with_key();
+  // Every sign-in request goes through the probe, made before anything is sent.
   EXPECT_FALSE(store->busy);
-  test::run_for(100ms);
+  EXPECT_EQ(store->probe, nullptr);
   EXPECT_TRUE(server.requests().empty());
 }
 
@@ -197,8 +198,12 @@ TEST_F(SignInViewTest, BrowserSignInWaitsWithCancelAndCancelEndsIt) {
 
   view->key_entry.set_text(server.api_key());
   EXPECT_FALSE(view->connect_button.get_sensitive());
+  const api::Client* probe = store->probe.get();
+  const auto* waiting = store->pending.get();
   press_enter(view->key_entry);  // busy: no second sign-in
-  test::run_for(50ms);
+  // A key sign-in would have replaced the probe at once.
+  EXPECT_EQ(store->probe.get(), probe);
+  EXPECT_EQ(store->pending.get(), waiting);
   EXPECT_EQ(sent("/api/v1/me"), 0u);
 
   click(view->cancel_button);

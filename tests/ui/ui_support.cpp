@@ -18,8 +18,16 @@ namespace {
 }  // namespace
 
 std::uint32_t rendered_pixel(Gtk::Widget& widget, int x, int y) {
-  // Let pending style changes reach the widget first.
-  run_for(std::chrono::milliseconds(50));
+  // Let pending style changes reach the widget first: they are applied in the
+  // layout phase of the next frame, which ends before its "after-paint".
+  if (GdkFrameClock* clock = gtk_widget_get_frame_clock(widget.gobj())) {
+    bool painted = false;
+    const gulong handler =
+        g_signal_connect_swapped(clock, "after-paint", G_CALLBACK(+[](bool* flag) { *flag = true; }), &painted);
+    gtk_widget_queue_draw(widget.gobj());
+    EXPECT_TRUE(run_until([&] { return painted; })) << "no frame was drawn";
+    g_signal_handler_disconnect(clock, handler);
+  }
   const int w = widget.get_width(), h = widget.get_height();
   if (w <= 0 || h <= 0 || x >= w || y >= h) return 0;
   GdkPaintable* paintable = gtk_widget_paintable_new(widget.gobj());
