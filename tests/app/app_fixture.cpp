@@ -145,6 +145,18 @@ bool AppSession::alive(int pid) const {
   return exits_.count(pid) == 0 && kill(pid, 0) == 0;
 }
 
+bool AppSession::past_the_wait(int pid, std::chrono::milliseconds wait) {
+  const std::string item = "org.kde.StatusNotifierItem-" + std::to_string(pid) + "-1";
+  // An answer comes from the instance's main loop, which runs only after the
+  // first command line, and with it the wait, has begun.
+  if (!run_until([&] { return host_->sync(item); })) return false;
+  const gint64 due = g_get_monotonic_time() + std::chrono::duration_cast<std::chrono::microseconds>(wait).count();
+  if (!run_until([&] { return g_get_monotonic_time() >= due; }, wait + std::chrono::seconds(1))) return false;
+  // The wait was due before this call was sent: its callback is dispatched
+  // no later than the call. A process that ended after it answers no second one.
+  return host_->sync(item) && host_->sync(item);
+}
+
 bool AppSession::settle() {
   std::size_t seen = server_->requests().size();
   int quiet = 0;

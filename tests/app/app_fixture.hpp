@@ -46,6 +46,10 @@ class AppSession : public ::testing::Test {
   [[nodiscard]] int count(const std::string& method, const std::string& suffix) const;
   [[nodiscard]] int index_of(const std::string& method, const std::string& suffix) const;
   bool alive(int pid) const;
+  // Returns once the instance `pid`, started with --background, has acted on
+  // the end of its wait for a tray host (`wait` long, as the environment
+  // shortened it) and is still running its main loop afterwards.
+  bool past_the_wait(int pid, std::chrono::milliseconds wait);
   // Waits until the service has received nothing for a second and a half:
   // whatever the instance set off (such as the refresh after a start) is over.
   bool settle();

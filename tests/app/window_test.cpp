@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "api/intervals.hpp"
 #include "app/application.hpp"
 #include "app_fixture.hpp"
 #include "support/main_loop.hpp"
@@ -34,6 +35,7 @@ class WindowTest : public AppSession {
     app.reset();
     g_unsetenv("IRVELO_API_KEY");
     g_unsetenv("IRVELO_SERVER");
+    g_unsetenv("IRVELO_TEST_BACKGROUND_GRACE_MS");
     AppSession::TearDown();
   }
 
@@ -86,6 +88,12 @@ class WindowTest : public AppSession {
   bool tray_up() {
     return run_until([this] { return app->tray()->available(); });
   }
+  // Sets `over` once the wait of a --background start has been decided: a
+  // timeout of the same length connected after the application's own (the
+  // body runs after the first command line) is dispatched after it.
+  static void after_the_wait(bool& over) {
+    Glib::signal_timeout().connect_once([&over] { over = true; }, api::background_grace_ms());
+  }
 
   Glib::RefPtr<Application> app;
   bool forced = false;
@@ -100,35 +108,46 @@ TEST_F(WindowTest, APlainStartPresentsThePanelWithOrWithoutATrayHost) {
   }
 }
 
+// The wait keeps its full length here: the host comes after the start and
+// has the two seconds to register.
 TEST_F(WindowTest, BackgroundStartStaysHiddenWhenAHostRegistersInTime) {
   host_->vanish();
   EXPECT_TRUE(run({"--background"}, [&] {
+    bool over = false;
+    after_the_wait(over);
     EXPECT_FALSE(panel_shown());
-    run_for(500ms);
     ASSERT_TRUE(host_->appear());
     ASSERT_TRUE(tray_up());
-    run_for(2000ms);
+    ASSERT_FALSE(over) << "the host registered only after the wait";
+    ASSERT_TRUE(run_until([&] { return over; }));
     EXPECT_FALSE(panel_shown()) << "a tray icon answered within the wait";
     EXPECT_TRUE(app->held());
   }));
 }
 
 TEST_F(WindowTest, BackgroundStartWithoutHostPresentsThePanelAfterTheWait) {
+  constexpr gint64 kWaitMs = 400;
+  g_setenv("IRVELO_TEST_BACKGROUND_GRACE_MS", std::to_string(kWaitMs).c_str(), TRUE);
   host_->vanish();
+  const gint64 started = g_get_monotonic_time();
   EXPECT_TRUE(run({"--background"}, [&] {
-    run_for(1700ms);
-    EXPECT_FALSE(panel_shown()) << "too early";
-    EXPECT_TRUE(run_until([&] { return panel_shown(); }, 1500ms));
+    EXPECT_FALSE(panel_shown());
+    ASSERT_TRUE(run_until([&] { return panel_shown(); }));
+    // A timeout never fires early: shown sooner, it was not the wait.
+    EXPECT_GE(g_get_monotonic_time() - started, kWaitMs * 1000) << "shown before the wait was over";
   }));
 }
 
 TEST_F(WindowTest, ATimerShortcutLeavesAHiddenPanelHiddenWhileATrayShows) {
   EXPECT_TRUE(run({"--background"}, [&] {
+    bool over = false;
+    after_the_wait(over);
     ASSERT_TRUE(tray_up());
     ASSERT_TRUE(run_until([&] { return app->store()->phase == TrackerStore::Phase::Ready && !app->store()->busy; }));
     EXPECT_EQ(invoke({"--toggle"}), 0);
     ASSERT_TRUE(run_until([&] { return app->store()->running.has_value() && !app->store()->busy; }));
-    run_for(2200ms);
+    // Neither the shortcut nor the end of the start's wait for a host shows it.
+    ASSERT_TRUE(run_until([&] { return over; }));
     EXPECT_FALSE(panel_shown());
 
     // Without a tray the same shortcut brings the panel up.
