@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
@@ -44,20 +45,26 @@ TEST_F(InstanceLoad, FiftyConcurrentTogglesEndInTheServiceState) {
   EXPECT_TRUE(alive(primary_));
   EXPECT_GT(count("POST", "/timer/start"), 0);
 
-  // Settled: no request for a while.
-  ASSERT_TRUE(settle());
-
-  // What the service reports, asked by a client of the test's own.
+  // What the service reports, asked by a client of the test's own, until the
+  // instance shows the same: the last actions may still be on their way.
   api::Client client(server_->base_url(), server_->api_key());
-  std::optional<api::Result<std::optional<api::TimeEntry>>> answer;
-  client.running(server_->workspace_ids().front(),
-                 [&](api::Result<std::optional<api::TimeEntry>> r) { answer = std::move(r); });
-  ASSERT_TRUE(run_until([&] { return answer.has_value(); }));
-  ASSERT_TRUE(answer->ok());
-  const std::optional<api::TimeEntry>& running = *answer->value;
-
-  const std::string icon = host_->string_property(item(), "IconName");
-  const std::string tooltip = tooltip_text();
+  std::optional<api::TimeEntry> running;
+  std::string icon;
+  std::string tooltip;
+  ASSERT_TRUE(run_until(
+      [&] {
+        // Shared with the completion, which may outlive a failed wait.
+        auto answer = std::make_shared<std::optional<api::Result<std::optional<api::TimeEntry>>>>();
+        client.running(server_->workspace_ids().front(),
+                       [answer](api::Result<std::optional<api::TimeEntry>> r) { *answer = std::move(r); });
+        if (!run_until([&] { return answer->has_value(); }) || !(*answer)->ok()) return false;
+        running = *(*answer)->value;
+        icon = host_->string_property(item(), "IconName");
+        tooltip = tooltip_text();
+        return icon == (running ? kTracking : kIdle) && (running.has_value() == (tooltip != "Not tracking"));
+      },
+      30s))
+      << icon << " " << tooltip;
   if (running) {
     EXPECT_EQ(icon, kTracking) << tooltip;
     // The clock shown counts from the service's start of the entry.
