@@ -28,16 +28,41 @@ struct GObjectDeleter {
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
 
-// What the session's completion hands on: (status, body, transport error).
-using RawCompletion = std::function<void(int, std::string, std::optional<std::string>)>;
+// The most of an answer that is read; a larger one is a bad answer, and
+// reading stops there (a broken or hostile server could otherwise fill memory).
+constexpr gsize kMaxAnswerBytes = 16 * 1024 * 1024;
+constexpr gsize kReadChunkBytes = 64 * 1024;
 
-// One request in flight: owns its message, a reference to the client's
-// cancellable and the completion. Deleted after the answer has been handled;
-// for a cancelled request the completion is deleted without being called.
+// What one exchange hands on: the status and body, or a transport failure,
+// or an answer too large to read.
+struct Exchange {
+  int status = 0;
+  std::string body;
+  std::optional<std::string> transport_error;
+  bool oversized = false;
+};
+using RawCompletion = std::function<void(Exchange)>;
+
+// One request in flight: owns its message, its body stream once the headers
+// are in, a cancellable of its own (cancelled with the client's) and the
+// completion. Deleted after the answer has been handled; for a cancelled
+// request the completion is deleted without being called.
 struct PendingRequest {
   GObjectPtr<SoupMessage> message;
+  GObjectPtr<GCancellable> client_cancellable;
   GObjectPtr<GCancellable> cancellable;
+  gulong forward_cancel = 0;
+  GObjectPtr<GInputStream> stream;
+  Exchange exchange;
   RawCompletion complete;
+
+  ~PendingRequest() {
+    if (forward_cancel != 0) g_cancellable_disconnect(client_cancellable.get(), forward_cancel);
+  }
+
+  [[nodiscard]] bool cancelled() const {
+    return g_cancellable_is_cancelled(cancellable.get()) || g_cancellable_is_cancelled(client_cancellable.get());
+  }
 };
 
 // Runs a caller's completion; a raise from it must not cross libsoup's C frames.
@@ -52,30 +77,66 @@ void run_guarded(F& f, Args&&... args) {
   }
 }
 
-void on_answer(GObject* source, GAsyncResult* result, gpointer data) {
+void finish(std::unique_ptr<PendingRequest> request) {
+  // The message's connection is given up with an unfinished body: cancelling
+  // first makes libsoup close it instead of reading the rest.
+  if (request->exchange.oversized) g_cancellable_cancel(request->cancellable.get());
+  request->stream.reset();
+  run_guarded(request->complete, std::move(request->exchange));
+}
+
+void fail(std::unique_ptr<PendingRequest> request, const GError* error) {
+  request->exchange.transport_error = error->message != nullptr ? error->message : "";
+  finish(std::move(request));
+}
+
+void read_more(std::unique_ptr<PendingRequest> request);
+
+void on_read(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<PendingRequest> request(static_cast<PendingRequest*>(data));
   GError* error = nullptr;
-  GBytes* bytes = soup_session_send_and_read_finish(SOUP_SESSION(source), result, &error);
-  std::unique_ptr<GBytes, decltype(&g_bytes_unref)> bytes_owner(bytes, &g_bytes_unref);
+  std::unique_ptr<GBytes, decltype(&g_bytes_unref)> bytes(
+      g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &error), &g_bytes_unref);
   std::unique_ptr<GError, decltype(&g_error_free)> error_owner(error, &g_error_free);
-
-  // A cancelled request (its client destroyed) reaches nobody, whatever the
-  // outcome that was already on its way.
-  if (error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
-  if (g_cancellable_is_cancelled(request->cancellable.get())) return;
-
-  if (error != nullptr) {
-    run_guarded(request->complete, 0, std::string(), std::optional<std::string>(error->message ? error->message : ""));
-    return;
+  // A cancelled request (its client destroyed) reaches nobody.
+  if (request->cancelled()) return;
+  if (error != nullptr) return fail(std::move(request), error);
+  gsize size = 0;
+  const auto* raw = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
+  if (size == 0) return finish(std::move(request));
+  std::string& body = request->exchange.body;
+  if (body.size() + size > kMaxAnswerBytes) {
+    request->exchange.oversized = true;
+    return finish(std::move(request));
   }
-  const int status = request->message ? static_cast<int>(soup_message_get_status(request->message.get())) : 0;
-  std::string body;
-  if (bytes != nullptr) {
-    gsize size = 0;
-    const auto* raw = static_cast<const char*>(g_bytes_get_data(bytes, &size));
-    if (raw != nullptr && size > 0) body.assign(raw, size);
+  body.append(raw, size);
+  read_more(std::move(request));
+}
+
+void read_more(std::unique_ptr<PendingRequest> request) {
+  GInputStream* stream = request->stream.get();
+  GCancellable* cancellable = request->cancellable.get();
+  g_input_stream_read_bytes_async(stream, kReadChunkBytes, G_PRIORITY_DEFAULT, cancellable, &on_read,
+                                  request.release());
+}
+
+void on_headers(GObject* source, GAsyncResult* result, gpointer data) {
+  std::unique_ptr<PendingRequest> request(static_cast<PendingRequest*>(data));
+  GError* error = nullptr;
+  request->stream.reset(soup_session_send_finish(SOUP_SESSION(source), result, &error));
+  std::unique_ptr<GError, decltype(&g_error_free)> error_owner(error, &g_error_free);
+  if (request->cancelled()) return;
+  if (error != nullptr) return fail(std::move(request), error);
+
+  SoupMessage* message = request->message.get();
+  request->exchange.status = static_cast<int>(soup_message_get_status(message));
+  SoupMessageHeaders* headers = soup_message_get_response_headers(message);
+  if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH &&
+      soup_message_headers_get_content_length(headers) > static_cast<goffset>(kMaxAnswerBytes)) {
+    request->exchange.oversized = true;
+    return finish(std::move(request));
   }
-  run_guarded(request->complete, status, std::move(body), std::optional<std::string>());
+  read_more(std::move(request));
 }
 
 // The request message for the address, or nullptr when libsoup cannot take
@@ -92,7 +153,11 @@ GObjectPtr<SoupMessage> new_message(const char* method, const std::string& addre
   if (scheme == nullptr || (g_ascii_strcasecmp(scheme, "http") != 0 && g_ascii_strcasecmp(scheme, "https") != 0))
     return nullptr;
   if (host == nullptr || *host == '\0') return nullptr;
-  return GObjectPtr<SoupMessage>(soup_message_new_from_uri(method, uri.get()));
+  GObjectPtr<SoupMessage> message(soup_message_new_from_uri(method, uri.get()));
+  // A redirect would carry the key to whatever address the answer names,
+  // another host or plain http included; a 3xx answer is a failure instead.
+  soup_message_add_flags(message.get(), SOUP_MESSAGE_NO_REDIRECT);
+  return message;
 }
 
 std::string workspace_path(const std::string& workspace_id, const std::string& suffix) {
@@ -142,12 +207,19 @@ struct Client::Impl {
 
   void dispatch(GObjectPtr<SoupMessage> message, RawCompletion complete) const {
     SoupMessage* sent = message.get();
-    auto request = std::make_unique<PendingRequest>(PendingRequest{
-        std::move(message), GObjectPtr<GCancellable>(static_cast<GCancellable*>(g_object_ref(cancellable.get()))),
-        std::move(complete)});
-    // The request is owned by the completion from here on (on_answer).
-    soup_session_send_and_read_async(session.get(), sent, G_PRIORITY_DEFAULT, cancellable.get(), &on_answer,
-                                     request.release());
+    auto request = std::make_unique<PendingRequest>();
+    request->message = std::move(message);
+    request->client_cancellable.reset(static_cast<GCancellable*>(g_object_ref(cancellable.get())));
+    request->cancellable.reset(g_cancellable_new());
+    // The client's cancellation reaches the request's own cancellable; an
+    // already cancelled client cancels it at once.
+    request->forward_cancel = g_cancellable_connect(
+        cancellable.get(), G_CALLBACK(+[](GCancellable*, gpointer own) { g_cancellable_cancel(G_CANCELLABLE(own)); }),
+        request->cancellable.get(), nullptr);
+    request->complete = std::move(complete);
+    GCancellable* own = request->cancellable.get();
+    // The request is owned by its callbacks from here on (on_headers, on_read).
+    soup_session_send_async(session.get(), sent, G_PRIORITY_DEFAULT, own, &on_headers, request.release());
   }
 };
 
@@ -195,9 +267,14 @@ void Client::send(const char* method, const std::string& path, const json* body,
     run_guarded(done, Result<T>::failure(bad_response(0)));
     return;
   }
-  impl_->dispatch(std::move(message), [decode = std::move(decode), done = std::move(done)](
-                                          int status, std::string answer, std::optional<std::string> transport_error) {
-    run_guarded(done, classify<T>(status, answer, transport_error, decode));
+  impl_->dispatch(std::move(message), [decode = std::move(decode), done = std::move(done)](Exchange exchange) {
+    if (exchange.oversized) {
+      g_log(nullptr, G_LOG_LEVEL_WARNING, "answer with HTTP %d is larger than %zu bytes; not read", exchange.status,
+            static_cast<std::size_t>(kMaxAnswerBytes));
+      run_guarded(done, Result<T>::failure(bad_response(exchange.status)));
+      return;
+    }
+    run_guarded(done, classify<T>(exchange.status, exchange.body, exchange.transport_error, decode));
   });
 }
 

@@ -3,7 +3,8 @@
 // api::Client: the only door to the service. One libsoup
 // session per client; every call is one asynchronous request whose outcome
 // reaches its completion `done` on the main loop as an api::Result<T>. No call
-// raises. Destroying the client cancels every request in flight, and their
+// raises. Redirects are never followed (a 3xx answer is an Http failure), and
+// an answer over 16 MiB is a BadResponse, read no further than that. Destroying the client cancels every request in flight, and their
 // completions are then destroyed without being called.
 
 #include <nlohmann/json.hpp>

@@ -53,6 +53,9 @@ std::optional<Error> failure_of(int status, const std::string& body,
   Error e;
   e.kind = Error::Kind::Http;
   e.status = status;
+  // Redirects are never followed; whatever their body says, they are the
+  // answer's status and nothing of the address they point to.
+  if (status >= 300 && status <= 399) return e;
   try {
     read_envelope(body, e);
   } catch (...) {

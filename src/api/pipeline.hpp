@@ -15,8 +15,9 @@
 namespace irvelo::api {
 
 // The error for an exchange that did not succeed: a transport failure
-// (Network), 401 (Unauthenticated), any other status outside 200 to 299 (Api
-// when the body is the service's error envelope, Http otherwise); nothing for
+// (Network), 401 (Unauthenticated), a redirect (Http), any other status
+// outside 200 to 299 (Api when the body is the service's error envelope, Http
+// otherwise); nothing for
 // a 2xx answer. Never raises.
 [[nodiscard]] std::optional<Error> failure_of(int status, const std::string& body,
                                               const std::optional<std::string>& transport_error);

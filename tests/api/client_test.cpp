@@ -542,6 +542,50 @@ TEST_F(ClientTest, DroppedConnectionIsNetwork) {
   EXPECT_EQ(r.error->status, 0);
 }
 
+// A redirect could carry the key to another host or to plain http.
+TEST_F(ClientTest, RedirectIsNeverFollowed) {
+  DevServer elsewhere;
+  Fault redirect;
+  redirect.status = 302;
+  redirect.body = R"({"error":{"code":"MOVED","message":"moved"}})";
+  redirect.headers["Location"] = elsewhere.base_url() + "/api/v1/me";
+  server_.inject_fault("/api/v1/me", redirect);
+
+  const auto r = await<Me>([&](auto done) { client().me(std::move(done)); });
+  ASSERT_TRUE(r.error.has_value());
+  EXPECT_EQ(r.error->kind, Error::Kind::Http) << r.error->status << " " << r.error->code << " " << r.error->message;
+  EXPECT_EQ(r.error->status, 302);
+  EXPECT_EQ(r.error->describe().find(std::to_string(elsewhere.port())), std::string::npos) << r.error->describe();
+  EXPECT_TRUE(elsewhere.requests().empty());
+}
+
+// Answers are read in pieces up to 16 MiB; beyond that reading stops, so a
+// client that read to the end would still be waiting (the body promised or
+// sent never ends) when the check gives up.
+TEST_F(ClientTest, AnswersAreReadUpTo16MiB) {
+  const auto me = await<Me>([&](auto done) { client().me(std::move(done)); });
+  ASSERT_TRUE(me.ok());
+  Fault padded;
+  padded.status = 200;
+  padded.body = R"({"user":{"id":"u-big","email":"a@b","name":"Big"},"workspaces":[]})" + std::string(3 << 20, ' ');
+  server_.inject_fault("/api/v1/me", padded);
+  const auto big = await<Me>([&](auto done) { client().me(std::move(done)); });
+  ASSERT_TRUE(big.ok()) << big.error->describe();
+  EXPECT_EQ(big.value->user.id, "u-big");
+
+  for (const auto oversize : {Fault::Oversize::Declared, Fault::Oversize::Endless}) {
+    Fault huge;
+    huge.oversize = oversize;
+    server_.inject_fault("/api/v1/me", huge);
+    const auto r = await<Me>([&](auto done) { client().me(std::move(done)); });
+    ASSERT_TRUE(r.error.has_value());
+    EXPECT_EQ(r.error->kind, Error::Kind::BadResponse) << static_cast<int>(oversize);
+    EXPECT_EQ(r.error->status, 200);
+  }
+  // The connections given up do not hold up the next request.
+  EXPECT_TRUE(await<Health>([&](auto done) { client().health(std::move(done)); }).ok());
+}
+
 // A port that was free a moment ago and has nothing listening on it.
 std::uint16_t closed_port() {
   GSocket* socket = g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr);

@@ -11,6 +11,7 @@
 #include <list>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <utility>
 
 #include "devserver/service.hpp"
 
@@ -75,6 +76,57 @@ void drop(SoupServerMessage* msg) {
   g_object_unref(stream);
 }
 
+// Writes an oversized answer on a stolen connection: the Endless body in
+// 1-MiB chunks, one write at a time, bounded so that a client that reads
+// everything still ends (64 MiB); then the connection is held open.
+struct OversizeWriter {
+  static constexpr int kChunks = 64;
+  static inline const std::string kChunk = [] {
+    const std::string data(1024 * 1024, ' ');
+    return "100000\r\n" + data + "\r\n";
+  }();
+
+  GIOStream* stream = nullptr;          // owned
+  GCancellable* cancellable = nullptr;  // the server's
+  std::vector<GIOStream*>* held = nullptr;
+  int* writing = nullptr;  // the server waits for this count to reach 0 before it goes
+  int left = kChunks;
+
+  ~OversizeWriter() {
+    if (stream != nullptr) g_object_unref(stream);
+    --*writing;
+  }
+
+  static void start(GIOStream* stream, Fault::Oversize kind, GCancellable* cancellable, std::vector<GIOStream*>* held,
+                    int* writing) {
+    ++*writing;
+    auto* w = new OversizeWriter{stream, cancellable, held, writing, kind == Fault::Oversize::Endless ? kChunks : 0};
+    static const std::string kDeclared =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1073741824\r\n\r\n";
+    static const std::string kEndless =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n";
+    w->write(kind == Fault::Oversize::Endless ? kEndless : kDeclared);
+  }
+
+  void write(const std::string& data) {
+    g_output_stream_write_all_async(g_io_stream_get_output_stream(stream), data.data(), data.size(), G_PRIORITY_DEFAULT,
+                                    cancellable, &OversizeWriter::written, this);
+  }
+
+  static void written(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<OversizeWriter> w(static_cast<OversizeWriter*>(data));
+    const bool ok = g_output_stream_write_all_finish(G_OUTPUT_STREAM(source), result, nullptr, nullptr);
+    // Cancelled: the server is going.
+    if (!ok || g_cancellable_is_cancelled(w->cancellable)) return;
+    if (w->left > 0) {
+      --w->left;
+      w.release()->write(kChunk);
+      return;
+    }
+    w->held->push_back(std::exchange(w->stream, nullptr));
+  }
+};
+
 json request_json(const RecordedRequest& r) {
   return {{"method", r.method}, {"path", r.path}, {"query", r.query}, {"headers", r.headers}, {"body", r.body}};
 }
@@ -123,6 +175,11 @@ struct DevServer::Impl {
   std::vector<RecordedRequest> log;
   std::vector<std::pair<std::string, Fault>> faults;  // in injection order
   std::list<Pending> pending;
+  // Connections of oversized answers: their writes end with the server, and
+  // they stay open until then.
+  GCancellable* cancellable = g_cancellable_new();
+  std::vector<GIOStream*> held;
+  int writing = 0;
 
   std::optional<Fault> take_fault(const std::string& path) {
     for (auto it = faults.begin(); it != faults.end(); ++it) {
@@ -144,11 +201,17 @@ struct DevServer::Impl {
       drop(msg);
       return;
     }
+    if (fault && fault->oversize != Fault::Oversize::None) {
+      if (GIOStream* stream = soup_server_message_steal_connection(msg))
+        OversizeWriter::start(stream, fault->oversize, cancellable, &held, &writing);
+      return;
+    }
     if (fault && fault->status != 0) {
       HttpResponse r;
       r.status = fault->status;
       r.body = fault->body;
       r.content_type = fault->content_type;
+      r.headers = fault->headers;
       respond(msg, r);
       return;
     }
@@ -235,6 +298,10 @@ struct DevServer::Impl {
         f.delay_ms = body.value("delayMs", f.delay_ms);
         f.drop_connection = body.value("dropConnection", f.drop_connection);
         f.count = body.value("count", f.count);
+        f.headers = body.value("headers", f.headers);
+        const std::string oversize = body.value("oversize", std::string());
+        if (oversize == "declared") f.oversize = Fault::Oversize::Declared;
+        if (oversize == "endless") f.oversize = Fault::Oversize::Endless;
         add_fault(body["path"].get<std::string>(), f);
         return admin_done();
       }
@@ -298,6 +365,11 @@ DevServer::~DevServer() {
   g_object_unref(impl_->server);
   for (auto& p : impl_->pending) g_object_unref(p.msg);
   impl_->pending.clear();
+  g_cancellable_cancel(impl_->cancellable);
+  // Cancelled writes report back through the main context.
+  while (impl_->writing > 0) g_main_context_iteration(impl_->context, TRUE);
+  for (GIOStream* stream : impl_->held) g_object_unref(stream);
+  g_object_unref(impl_->cancellable);
   g_main_context_unref(impl_->context);
 }
 

@@ -8,7 +8,8 @@
 // Test interface over HTTP, under the prefix /__admin/ (never logged, never
 // faulted): GET requests (the log as a JSON array), DELETE requests; POST
 // faults with {"path", "status",
-// "body", "contentType", "delayMs", "dropConnection", "count"}; DELETE faults;
+// "body", "contentType", "delayMs", "dropConnection", "count", "headers",
+// "oversize" ("declared" or "endless")}; DELETE faults;
 // POST reset; GET state ({"baseUrl", "apiKey", "workspaceIds"}); POST rules
 // {"workspaceId", "project", "task", "description"}; POST billable
 // {"workspaceId", "allowed"}; POST keys ({"apiKey"}); POST connect-codes
@@ -44,6 +45,13 @@ struct Fault {
   bool drop_connection = false;  // close the connection mid-answer (headers sent, body cut short):
                                  // a transport failure, never retried by the client's HTTP library
   int count = 1;                 // how many requests it applies to; negative: every request until cleared
+  std::map<std::string, std::string> headers = {};  // extra answer headers, e.g. "Location" for a redirect
+  // An answer larger than any client should read (status 200, the other
+  // fields ignored): Declared promises 1 GiB in Content-Length and sends
+  // nothing; Endless sends a chunked body that does not end (64 MiB, then it
+  // waits). The connection stays open until the server goes.
+  enum class Oversize { None, Declared, Endless };
+  Oversize oversize = Oversize::None;
 };
 
 class DevServer {
