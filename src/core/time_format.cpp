@@ -32,13 +32,13 @@ std::uint64_t magnitude(std::int64_t seconds) {
 TimeZonePtr resolve_zone(const std::string& zone) {
   if (!zone.empty() && is_safe_zone_name(zone)) {
     // Asked for on every clock tick; GLib keeps only the local zone, and would
-    // read a named zone's file each time.
+    // look for a named zone's file each time, also for a name it does not
+    // know (which stands for the local zone, and is kept as such).
     thread_local std::string last_name;
     thread_local TimeZonePtr last_zone;
     if (!last_zone || last_name != zone) {
       GTimeZone* tz = g_time_zone_new_identifier(zone.c_str());
-      if (tz == nullptr) return TimeZonePtr(g_time_zone_new_local());
-      last_zone.reset(tz);
+      last_zone.reset(tz != nullptr ? tz : g_time_zone_new_local());
       last_name = zone;
     }
     return TimeZonePtr(g_time_zone_ref(last_zone.get()));

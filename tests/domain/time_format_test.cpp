@@ -1,10 +1,12 @@
 #include <glib.h>
+#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <vector>
 
 #include "core/time_format.hpp"
+#include "support/temp_dir.hpp"
 
 namespace irvelo {
 namespace {
@@ -136,6 +138,28 @@ TEST(Zones, UnknownOrUnsafeNamesMeanTheLocalZone) {
     EXPECT_EQ(local_date_of(kBeforeUtcMidnight, name), local_date_of(kBeforeUtcMidnight, ""));
     EXPECT_EQ(clock_time_of(kBeforeUtcMidnight, name), clock_time_of(kBeforeUtcMidnight, ""));
   }
+}
+
+// The clock asks for the zone every second: a name GLib does not know is
+// looked for once, not on every tick (a zone file that appears later is not
+// read, while a name asked for the first time is).
+TEST(Zones, UnknownNameIsLookedUpOnce) {
+  const test::TempDir dir;
+  g_setenv("TZDIR", dir.path().c_str(), TRUE);
+  const ClockTime local = clock_time_of(kBeforeUtcMidnight, "");
+  EXPECT_EQ(clock_time_of(kBeforeUtcMidnight, "Test/Zone"), local);
+
+  g_autofree gchar* tokyo = nullptr;
+  gsize size = 0;
+  ASSERT_TRUE(g_file_get_contents("/usr/share/zoneinfo/Asia/Tokyo", &tokyo, &size, nullptr));
+  ASSERT_EQ(g_mkdir((dir.path() + "/Test").c_str(), 0700), 0);
+  for (const char* name : {"Test/Zone", "Test/Other"}) {
+    ASSERT_TRUE(g_file_set_contents((dir.path() + "/" + name).c_str(), tokyo, static_cast<gssize>(size), nullptr));
+  }
+
+  EXPECT_EQ(clock_time_of(kBeforeUtcMidnight, "Test/Zone"), local);
+  EXPECT_EQ(clock_time_of(kBeforeUtcMidnight, "Test/Other"), (ClockTime{8, 30}));
+  g_unsetenv("TZDIR");
 }
 
 TEST(Zones, SafeNameShape) {
