@@ -40,6 +40,9 @@ void TrackerStore::refresh_all() {
       select_workspace_id(usable.empty() ? std::nullopt : std::optional<std::string>(usable.front().workspace_id));
     }
     if (workspace_id.empty()) {
+      // The last usable membership is gone: nothing of the old workspace may
+      // stay on screen or be sent anywhere.
+      forget_workspace_data();
       error = _("Your account has no workspace you can track time in.");
       phase = Phase::Ready;
       changed.emit();
@@ -57,6 +60,7 @@ void TrackerStore::refresh_all() {
         if (join->projects->ok()) {
           projects = *join->projects->value;
           apply_running(bootstrap->running);
+          loaded_date_ = local_date_of(now, time_zone());
           phase = Phase::Ready;
           changed.emit();
           return;
@@ -81,7 +85,9 @@ void TrackerStore::refresh_all() {
 }
 
 void TrackerStore::refresh_running() {
-  if (!client || phase != Phase::Ready || busy) return;
+  if (!client || phase != Phase::Ready) return;
+  if (reload_on_new_day(clock_source(), true)) return;
+  if (busy) return;
   // The first load failed (the service was down at start-up, say): polling
   // the running entry alone would never bring the account and workspace in.
   if (!me) {
@@ -95,6 +101,9 @@ void TrackerStore::refresh_running() {
     if (!answer.ok()) {
       handle(*answer.error);
       changed.emit();
+      // The workspace is gone or no longer ours to track in: the account's
+      // memberships say what is left.
+      if (answer.error->status == 403 || answer.error->status == 404) refresh_all();
       return;
     }
     if (id_of(*answer.value) != id_of(running)) {
@@ -123,6 +132,12 @@ void TrackerStore::select_workspace(const std::string& id) {
   workspace_id = id;
   settings.workspace_id = id;
   settings.save();
+  forget_workspace_data();
+  changed.emit();
+  refresh_all();
+}
+
+void TrackerStore::forget_workspace_data() {
   ++generation;
   // The operation in flight belonged to the old workspace; its completion can
   // no longer clear the flag, so it is cleared here.
@@ -133,8 +148,19 @@ void TrackerStore::select_workspace(const std::string& id) {
   project_id.reset();
   task_id.reset();
   update_clock();
-  changed.emit();
+}
+
+bool TrackerStore::reload_on_new_day(std::int64_t instant, bool again) {
+  if (!bootstrap || phase != Phase::Ready) return false;
+  const LocalDate today = local_date_of(instant, time_zone());
+  if (today == loaded_date_ || today == LocalDate{}) return false;
+  // Today's and this week's entries come with the bootstrap: a new day (and
+  // with it perhaps a new week) needs a new one. The clock asks once; the
+  // poll asks again while a failed reload left the old day's data.
+  if (today == reload_date_ && !again) return false;
+  reload_date_ = today;
   refresh_all();
+  return true;
 }
 
 void TrackerStore::select_workspace_id(const std::optional<std::string>& id) {
@@ -144,19 +170,20 @@ void TrackerStore::select_workspace_id(const std::optional<std::string>& id) {
 }
 
 void TrackerStore::update_clock() {
-  now = now_unix();
+  now = clock_source();
   if (!running) {
     clock_timer.disconnect();
   } else if (!clock_timer.connected()) {
     clock_timer = Glib::signal_timeout().connect_seconds(
         [this] {
-          now = now_unix();
-          tick.emit();
+          now = clock_source();
+          emit_safely(tick);
+          reload_on_new_day(now, false);
           return true;
         },
         1);
   }
-  tick.emit();
+  emit_safely(tick);
 }
 
 void TrackerStore::watch_sleep() {

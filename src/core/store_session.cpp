@@ -25,7 +25,7 @@ TrackerStore::TrackerStore(Settings& settings_ref, std::optional<Ephemeral> ephe
     }
   }
   workspace_id = settings.workspace_id;
-  now = now_unix();
+  now = clock_source();
   make_client();
 
   if (!api_key.empty()) {
@@ -51,6 +51,16 @@ TrackerStore::~TrackerStore() {
   clock_timer.disconnect();
   if (sleep_watch != 0 && system_bus_) system_bus_->signal_unsubscribe(sleep_watch);
   sleep_watch = 0;
+}
+
+void TrackerStore::emit_safely(sigc::signal<void()>& signal) {
+  try {
+    signal.emit();
+  } catch (const std::exception& e) {
+    g_warning("a view failed to follow the store: %s", e.what());
+  } catch (...) {
+    g_warning("a view failed to follow the store");
+  }
 }
 
 void TrackerStore::retire(std::unique_ptr<api::Client> old) {

@@ -16,22 +16,24 @@ nlohmann::json id_or_null(const std::optional<std::string>& id) {
 
 }  // namespace
 
-void TrackerStore::perform(Operation operation, FollowUp follow_up) {
+void TrackerStore::perform(Operation operation, FollowUp follow_up, Steps steps) {
   busy = true;
   error.reset();
-  changed.emit();
+  emit_safely(changed);
   const int started = generation;
-  Finish finish = [this, started, follow_up = std::move(follow_up)](std::optional<api::Error> failure) {
-    if (generation == started) busy = false;
+  Finish finish = [this, started, steps, follow_up = std::move(follow_up)](std::optional<api::Error> failure) {
+    // The flag is cleared before anyone hears of the outcome, so that nothing
+    // a handler of `changed` does can leave the controls locked.
+    if (generation == started && steps == Steps::Last) busy = false;
     if (failure) handle(*failure);
-    changed.emit();
+    emit_safely(changed);
     if (follow_up) follow_up();
   };
   operation(std::move(finish));
 }
 
 void TrackerStore::start() {
-  if (api_key.empty() || !client) return;
+  if (busy || api_key.empty() || !client || workspace_id.empty()) return;
   const api::TrackingRules rules = bootstrap ? bootstrap->rules : api::TrackingRules{};
   const api::PickerProject* project = selected_project();
   const std::string missing = missing_required_fields(rules, description, project_id.has_value(), task_id.has_value(),
@@ -64,23 +66,37 @@ void TrackerStore::start() {
 }
 
 void TrackerStore::stop() {
-  if (api_key.empty() || !running) return;
-  commit_description([this] {
-    if (!client) return;
-    perform(
-        [this](Finish finish) {
-          client->stop_timer(workspace_id, [this, finish](api::Result<api::Empty> answer) {
-            if (!answer.ok()) return finish(*answer.error);
-            apply_running(std::nullopt);
-            finish(std::nullopt);
-          });
-        },
-        [this] { refresh_all(); });
-  });
+  if (busy || api_key.empty() || !running || workspace_id.empty()) return;
+  const std::string text = trimmed(description);
+  // A changed description is saved first; the stop that follows belongs to
+  // the same operation, so the store stays busy in between.
+  if (text != running->description) {
+    patch_running(
+        {{"description", text}}, [this] { stop_running(); }, Steps::More);
+    return;
+  }
+  stop_running();
+}
+
+void TrackerStore::stop_running() {
+  if (!client || workspace_id.empty()) {
+    busy = false;
+    changed.emit();
+    return;
+  }
+  perform(
+      [this](Finish finish) {
+        client->stop_timer(workspace_id, [this, finish](api::Result<api::Empty> answer) {
+          if (!answer.ok()) return finish(*answer.error);
+          apply_running(std::nullopt);
+          finish(std::nullopt);
+        });
+      },
+      [this] { refresh_all(); });
 }
 
 void TrackerStore::discard() {
-  if (api_key.empty() || !running || !client) return;
+  if (busy || api_key.empty() || !running || !client || workspace_id.empty()) return;
   perform(
       [this](Finish finish) {
         client->discard_timer(workspace_id, [this, finish](api::Result<api::Empty> answer) {
@@ -93,7 +109,7 @@ void TrackerStore::discard() {
 }
 
 void TrackerStore::continue_entry(const api::TimeEntry& entry) {
-  if (api_key.empty() || !client) return;
+  if (busy || api_key.empty() || !client || workspace_id.empty()) return;
   perform(
       [this, id = entry.id](Finish finish) {
         client->continue_entry(workspace_id, id, [this, finish](api::Result<std::optional<api::TimeEntry>> answer) {
@@ -105,7 +121,8 @@ void TrackerStore::continue_entry(const api::TimeEntry& entry) {
       [this] { refresh_all(); });
 }
 
-void TrackerStore::patch_running(nlohmann::json body, FollowUp follow_up) {
+void TrackerStore::patch_running(nlohmann::json body, FollowUp follow_up, Steps steps) {
+  if (busy && steps == Steps::Last) return;
   if (api_key.empty() || !running || !client) {
     if (follow_up) follow_up();
     return;
@@ -134,10 +151,12 @@ void TrackerStore::patch_running(nlohmann::json body, FollowUp follow_up) {
           }
           if (follow_up) follow_up();
         });
-      });
+      },
+      steps);
 }
 
 void TrackerStore::commit_description(FollowUp follow_up) {
+  if (busy) return;
   const std::string text = trimmed(description);
   if (running && text != running->description) {
     patch_running({{"description", text}}, std::move(follow_up));
@@ -147,7 +166,7 @@ void TrackerStore::commit_description(FollowUp follow_up) {
 }
 
 void TrackerStore::select_project(const std::optional<std::string>& id) {
-  if (id == project_id) return;
+  if (busy || id == project_id) return;
   project_id = id;
   task_id.reset();
   if (project_id && !running) {
@@ -158,19 +177,21 @@ void TrackerStore::select_project(const std::optional<std::string>& id) {
 }
 
 void TrackerStore::select_task(const std::optional<std::string>& id) {
-  if (id == task_id) return;
+  if (busy || id == task_id) return;
   task_id = id;
   changed.emit();
   patch_running({{"taskId", id_or_null(id)}}, nullptr);
 }
 
 void TrackerStore::set_billable(bool value) {
+  if (busy) return;
   billable = value;
   changed.emit();
   patch_running({{"isBillable", value}}, nullptr);
 }
 
 void TrackerStore::set_tracking(bool on) {
+  if (busy) return;
   if (on && !running)
     start();
   else if (!on && running)

@@ -45,6 +45,9 @@ class TrackerStore {
   using Finish = std::function<void(std::optional<api::Error>)>;
   using Operation = std::function<void(Finish)>;
   using FollowUp = std::function<void()>;
+  // Whether an operation's completion ends it (clearing `busy`) or a further
+  // step of the same operation follows.
+  enum class Steps { Last, More };
 
   TrackerStore(Settings& settings, std::optional<Ephemeral> ephemeral);
   ~TrackerStore();
@@ -75,6 +78,8 @@ class TrackerStore {
   bool busy = false;
   std::optional<std::string> error;
   std::int64_t now = 0;
+  // Where the store reads the time (Unix seconds); tests move it across midnight.
+  std::function<std::int64_t()> clock_source = now_unix;
   std::unique_ptr<api::Client> client;
   std::unique_ptr<api::Client> probe;
   std::unique_ptr<PendingConnect> pending;
@@ -122,13 +127,15 @@ class TrackerStore {
   void update_clock();
   void watch_sleep();
 
-  // Timer operations (store_timer.cpp).
-  void perform(Operation operation, FollowUp follow_up);
+  // Timer operations (store_timer.cpp). Those that change something at the
+  // service do nothing while `busy`: a second Enter, a switch flipped back and
+  // forth or a queued shortcut must not act twice.
+  void perform(Operation operation, FollowUp follow_up, Steps steps = Steps::Last);
   void start();
   void stop();
   void discard();
   void continue_entry(const api::TimeEntry& entry);
-  void patch_running(nlohmann::json body, FollowUp follow_up);
+  void patch_running(nlohmann::json body, FollowUp follow_up, Steps steps = Steps::Last);
   void commit_description(FollowUp follow_up);
   void select_project(const std::optional<std::string>& id);
   void select_task(const std::optional<std::string>& id);
@@ -136,6 +143,17 @@ class TrackerStore {
   void set_tracking(bool on);
 
  private:
+  void stop_running();
+  // Drops the workspace's data and every answer still on its way for it.
+  void forget_workspace_data();
+  // Reloads everything when `instant` falls on another local day than the
+  // loaded data (`again`: also when a reload for that day was asked for
+  // already); true when it did.
+  bool reload_on_new_day(std::int64_t instant, bool again);
+  // Emits without letting a handler's exception through: whatever a view
+  // does, the store's state (busy above all) stays consistent.
+  static void emit_safely(sigc::signal<void()>& signal);
+
   // A client may be in the middle of its own completion when the session
   // changes; it is cancelled at once and destroyed from an idle callback.
   void retire(std::unique_ptr<api::Client> old);
@@ -146,6 +164,8 @@ class TrackerStore {
   sigc::connection retire_idle_;
   sigc::connection startup_idle_;
   Glib::RefPtr<Gio::DBus::Connection> system_bus_;
+  LocalDate loaded_date_;
+  LocalDate reload_date_;
 };
 
 }  // namespace irvelo

@@ -1,3 +1,5 @@
+#include <glib.h>
+
 #include <nlohmann/json.hpp>
 
 #include "storage/credentials.hpp"
@@ -127,6 +129,35 @@ TEST_F(StoreTest, AnAccountWithOnlyClientRolesHasNothingToTrackIn) {
   store->refresh_running();
   run_for(100ms);
   EXPECT_EQ(sent().size(), 1u);
+}
+
+TEST_F(StoreTest, LosingTheLastWorkspaceClearsItsDataAndItsCalls) {
+  g_setenv("IRVELO_TEST_POLL_SECONDS", "1", TRUE);
+  ephemeral_store();
+  ASSERT_TRUE(wait_ready());
+  store->start();
+  // The refresh after the start has brought the running entry in.
+  ASSERT_TRUE(run_until([this] { return store->bootstrap && store->bootstrap->running && !store->busy; }));
+
+  for (const auto& id : server.workspace_ids()) server.remove_membership(id);
+  // The poll finds the workspace gone and reads what the account has left.
+  ASSERT_TRUE(run_until(
+      [this] { return store->error.value_or("") == "Your account has no workspace you can track time in."; }));
+  EXPECT_TRUE(store->workspace_id.empty());
+  EXPECT_FALSE(store->bootstrap);
+  EXPECT_TRUE(store->projects.empty());
+  EXPECT_FALSE(store->running);
+  EXPECT_FALSE(store->busy);
+
+  server.clear_requests();
+  store->start();
+  store->set_tracking(true);
+  EXPECT_FALSE(store->busy) << "an operation went out";
+  store->refresh_all();
+  ASSERT_TRUE(run_until([this] { return was_sent("GET /api/v1/me"); }));
+  ASSERT_TRUE(wait_ready());
+  for (const auto& line : sent()) EXPECT_EQ(line, "GET /api/v1/me");
+  g_unsetenv("IRVELO_TEST_POLL_SECONDS");
 }
 
 TEST_F(StoreTest, AnswersAfterSignOutOrWorkspaceSwitchAreDropped) {

@@ -408,6 +408,12 @@ void DevServer::set_can_change_billable(const std::string& workspace_id, bool al
 std::string DevServer::add_api_key() {
   return impl_->service.add_api_key();
 }
+void DevServer::set_clock_offset(std::int64_t seconds) {
+  impl_->service.set_clock_offset(seconds);
+}
+void DevServer::remove_membership(const std::string& workspace_id) {
+  impl_->service.remove_membership(workspace_id);
+}
 void DevServer::reset_state() {
   impl_->service.reset_state();
 }

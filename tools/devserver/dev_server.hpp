@@ -96,6 +96,11 @@ class DevServer {
   void set_can_change_billable(const std::string& workspace_id, bool allowed);
   // Adds an API key for the seeded user; returns it.
   std::string add_api_key();
+  // Moves the service's clock by `seconds` against the real one (timer starts
+  // and stops, the week of the bootstrap, the seed that reset_state lays).
+  void set_clock_offset(std::int64_t seconds);
+  // The seeded user loses the membership.
+  void remove_membership(const std::string& workspace_id);
   // Forgets every running timer and added entry, as a restarted service would:
   // the seed's data is laid anew (timestamps relative to now), rules and
   // permissions included; API keys stay as they are; connect codes are dropped.

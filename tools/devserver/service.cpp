@@ -481,14 +481,27 @@ std::string Service::add_api_key() {
   return key;
 }
 
+std::int64_t Service::clock_now() const {
+  return now_unix() + clock_offset_;
+}
+
+void Service::set_clock_offset(std::int64_t seconds) {
+  clock_offset_ = seconds;
+}
+
+void Service::remove_membership(const std::string& workspace_id) {
+  auto& memberships = state_.users.front().memberships;
+  std::erase_if(memberships, [&](const model::Membership& m) { return m.workspace_id == workspace_id; });
+}
+
 void Service::reset_state() {
-  state_ = model::make_seed(seed_, now_unix());
+  state_ = model::make_seed(seed_, clock_now());
   codes_.clear();
 }
 
 std::string Service::issue_connect_code(const std::string& code_challenge) {
   std::string code = random_urlsafe(24);
-  codes_[code] = ConnectCode{code_challenge, state_.users.front().id, now_unix() + kCodeLifetime};
+  codes_[code] = ConnectCode{code_challenge, state_.users.front().id, clock_now() + kCodeLifetime};
   return code;
 }
 
@@ -571,7 +584,7 @@ HttpResponse Service::workspace_call(const HttpRequest& request, const model::Us
   if (ws == nullptr || member == nullptr) return error_response(404, "NOT_FOUND", "Workspace not found.");
   const std::vector<std::string> op(rest.begin() + 1, rest.end());
   const std::string& method = request.method;
-  const std::int64_t now = now_unix();
+  const std::int64_t now = clock_now();
   using V = std::vector<std::string>;
 
   if (op == V{"bootstrap"}) {
@@ -818,7 +831,7 @@ HttpResponse Service::exchange_code(const HttpRequest& request) {
     errors["verifier"].push_back("Verifier is required.");
   if (!errors.empty()) return validation(errors);
   const auto it = codes_.find(body["code"].get<std::string>());
-  if (it == codes_.end() || it->second.expires < now_unix()) {
+  if (it == codes_.end() || it->second.expires < clock_now()) {
     if (it != codes_.end()) codes_.erase(it);
     return error_response(400, "INVALID_CODE", "This sign-in code is not valid or was already used.");
   }

@@ -129,6 +129,11 @@ class Service {
   void set_rules(const std::string& workspace_id, bool require_project, bool require_task, bool require_description);
   void set_can_change_billable(const std::string& workspace_id, bool allowed);
   std::string add_api_key();
+  // The service's clock runs this many seconds ahead of the real one (behind
+  // when negative), for tests that cross midnight or a week's start.
+  void set_clock_offset(std::int64_t seconds);
+  // The seeded user leaves the workspace.
+  void remove_membership(const std::string& workspace_id);
   void reset_state();
   std::string issue_connect_code(const std::string& code_challenge);
 
@@ -155,6 +160,9 @@ class Service {
   std::map<std::string, std::string> keys_;  // API key → user id
   std::map<std::string, ConnectCode> codes_;
   std::string primary_key_;
+  std::int64_t clock_offset_ = 0;
+
+  [[nodiscard]] std::int64_t clock_now() const;
 };
 
 }  // namespace irvelo::devserver
