@@ -49,6 +49,7 @@ Application::Application() : Gtk::Application(kApplicationId, Gio::Application::
 
 Application::~Application() {
   ready_wait_.disconnect();
+  ready_idle_.disconnect();
   // The windows go before the tray and the store they show, and all of them
   // before the settings they may refer to.
   settings_window_.reset();
@@ -152,11 +153,12 @@ int Application::on_command_line(const Glib::RefPtr<Gio::ApplicationCommandLine>
 }
 
 void Application::run_when_ready(std::function<void()> action) {
+  ready_wait_.disconnect();
+  ready_idle_.disconnect();
   if (store_->phase == TrackerStore::Phase::Ready && !store_->busy) {
     action();
     return;
   }
-  ready_wait_.disconnect();
   ready_wait_ = store_->changed.connect([this, action] {
     // Disconnecting destroys this handler; work only with copies after it.
     Application* self = this;
@@ -165,7 +167,16 @@ void Application::run_when_ready(std::function<void()> action) {
       self->ready_wait_.disconnect();
     } else if (self->store_->phase == TrackerStore::Phase::Ready && !self->store_->busy) {
       self->ready_wait_.disconnect();
-      Glib::signal_idle().connect_once(pending, Glib::PRIORITY_DEFAULT_IDLE);
+      // Something else may have made the store busy again by the time the
+      // idle queue gets here (a forwarded --toggle, say): then it waits again.
+      self->ready_idle_ = Glib::signal_idle().connect(
+          [self, pending] {
+            // Forgotten, not disconnected: this callback must not destroy itself.
+            self->ready_idle_ = sigc::connection();
+            self->run_when_ready(pending);
+            return false;
+          },
+          Glib::PRIORITY_DEFAULT_IDLE);
     }
   });
 }

@@ -39,7 +39,8 @@ class Application : public Gtk::Application {
   void update_tray();
   void on_tray_available(bool available);
   // Runs `action` now when the store is ready and idle, else once it becomes
-  // so; only the latest waiting action survives, and signing out drops it.
+  // so (checked again when it runs); only the latest waiting action survives,
+  // and signing out drops it.
   void run_when_ready(std::function<void()> action);
 
   // Presents the panel (the same as activating the application).
@@ -76,6 +77,7 @@ class Application : public Gtk::Application {
   std::unique_ptr<ui::SettingsWindow> settings_window_;
   bool held_ = false;
   sigc::connection ready_wait_;
+  sigc::connection ready_idle_;
 };
 
 }  // namespace irvelo

@@ -120,6 +120,43 @@ TEST_F(AppSession, DescriptionReachesTheTooltipEscaped) {
   EXPECT_TRUE(finished);
 }
 
+// A shortcut that had to wait is queued on the idle queue once the store is
+// free; if something else (a forwarded --stop) made it busy again before the
+// queue got there, the shortcut waits once more instead of acting twice.
+TEST_F(AppSession, AQueuedShortcutWaitsAgainWhenTheStoreIsBusyOnceMore) {
+  primary_ = getpid();
+  g_setenv("IRVELO_API_KEY", server_->api_key().c_str(), TRUE);
+  g_setenv("IRVELO_SERVER", server_->base_url().c_str(), TRUE);
+  auto app = Application::create();
+  bool finished = false;
+  run_application(app, [&] {
+    TrackerStore& store = *app->store();
+    ASSERT_TRUE(run_until([&] { return store.phase == TrackerStore::Phase::Ready && !store.busy; }));
+    const std::string timer = "/api/v1/workspaces/" + store.workspace_id + "/timer/";
+    devserver::Fault slow;
+    slow.status = 0;
+    slow.delay_ms = 300;
+    server_->inject_fault(timer + "start", slow);
+    server_->inject_fault(timer + "stop", slow);
+    server_->clear_requests();
+
+    store.start();
+    app->run_when_ready([&] { store.set_tracking(!store.running.has_value()); });
+    ASSERT_TRUE(run_until([&] { return store.running && !store.busy; }));
+    store.stop();
+    ASSERT_TRUE(run_until([&] { return count("POST", "/timer/start") == 2 && store.running && !store.busy; }));
+    std::vector<std::string> changes;
+    for (const auto& r : server_->requests()) {
+      if (r.method == "POST") changes.push_back(r.path);
+    }
+    EXPECT_EQ(changes, (std::vector<std::string>{timer + "start", timer + "stop", timer + "start"}));
+    finished = true;
+  });
+  g_unsetenv("IRVELO_API_KEY");
+  g_unsetenv("IRVELO_SERVER");
+  EXPECT_TRUE(finished);
+}
+
 TEST(EphemeralCredentials, FromTheEnvironment) {
   struct Row {
     const char* key;

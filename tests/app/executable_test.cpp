@@ -65,6 +65,37 @@ TEST_F(AppSession, TimerShortcutsDriveTheRunningInstance) {
   EXPECT_TRUE(alive(primary_));
 }
 
+// Shortcuts pressed while a slow start is on its way act once for what they
+// mean: three --start make one entry; --toggle during a start stops it after.
+TEST_F(AppSession, ABurstOfShortcutsAgainstASlowStartDoesWhatWasMeant) {
+  ASSERT_TRUE(start_primary());
+  ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kIdle; }));
+  devserver::Fault slow;
+  slow.status = 0;
+  slow.delay_ms = 500;
+  slow.count = -1;
+  server_->inject_fault("/api/v1/workspaces/" + server_->workspace_ids().front() + "/timer/start", slow);
+
+  std::vector<int> burst;
+  for (int i = 0; i < 3; ++i) burst.push_back(spawn({"--start"}));
+  for (int pid : burst) EXPECT_EQ(wait_exit(pid), 0);
+  ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kTracking; }));
+
+  EXPECT_EQ(invoke({"--toggle"}), 0);
+  ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kIdle; }));
+  EXPECT_EQ(invoke({"--toggle"}), 0);
+  ASSERT_TRUE(run_until([&] { return count("POST", "/timer/start") == 2; }));
+  EXPECT_EQ(invoke({"--toggle"}), 0);
+  ASSERT_TRUE(run_until(
+      [&] { return count("POST", "/timer/stop") == 2 && host_->string_property(item(), "IconName") == kIdle; }));
+  ASSERT_TRUE(settle());
+  std::vector<std::string> changes;
+  for (const auto& r : server_->requests()) {
+    if (r.method == "POST") changes.push_back(r.path.substr(r.path.rfind('/') + 1));
+  }
+  EXPECT_EQ(changes, (std::vector<std::string>{"start", "stop", "start", "stop"}));
+}
+
 TEST_F(AppSession, ClockTicksInLabelAndTooltip) {
   ASSERT_TRUE(start_primary());
   ASSERT_TRUE(run_until([&] { return host_->string_property(item(), "IconName") == kIdle; }));

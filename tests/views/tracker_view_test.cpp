@@ -222,6 +222,39 @@ TEST_F(TrackerViewTest, EnterWithoutATimerStartsOneAndLeavingTheFieldClearsEditi
   EXPECT_TRUE(run_until([this] { return !store->editing_description; }));
 }
 
+// While the start is on its way, a second Enter or the switch flipped off
+// and on again must not start a second entry.
+TEST_F(TrackerViewTest, EnterTwiceOrTheSwitchFlippedBackStartsOnce) {
+  start_signed_in();
+  show_panel();
+  const auto starts = [this] {
+    int n = 0;
+    for (const auto& r : server.requests()) n += r.method == "POST" && r.path == ws_path("/timer/start") ? 1 : 0;
+    return n;
+  };
+  auto& entry = description();
+  entry.grab_focus();
+  entry.set_text("Reading");
+  server.inject_fault(ws_path("/timer/start"), delayed(300));
+  g_signal_emit_by_name(entry.gobj(), "activate");
+  g_signal_emit_by_name(entry.gobj(), "activate");
+  ASSERT_TRUE(wait_idle());
+  ASSERT_TRUE(store->running);
+  EXPECT_EQ(starts(), 1);
+
+  timer_switch().set_active(false);
+  ASSERT_TRUE(run_until([this] { return !store->running && !store->busy; }));
+  server.inject_fault(ws_path("/timer/start"), delayed(300));
+  auto& sw = timer_switch();
+  sw.set_active(true);
+  sw.set_active(false);
+  sw.set_active(true);
+  ASSERT_TRUE(wait_idle());
+  EXPECT_EQ(starts(), 2);
+  EXPECT_TRUE(store->running);
+  EXPECT_TRUE(sw.get_active());
+}
+
 TEST_F(TrackerViewTest, ProjectTaskAndBillableChoicesGoIntoTheNextStart) {
   start_signed_in();
   show_panel();
