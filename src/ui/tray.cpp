@@ -135,10 +135,16 @@ Tray::Tray() : cancellable_(g_cancellable_new()) {
   g_clear_error(&raw_error);
   if (!connection_ || !node_info_) return;
 
-  // Publish the object and own the name before asking any host to show it.
+  // Publish the object and own the name before asking any host to show it;
+  // without the object a host would show an item it cannot ask anything.
   registration_id_ = g_dbus_connection_register_object(connection_.get(), kObjectPath, node_info_->interfaces[0],
                                                        &kVTable, this, nullptr, &raw_error);
-  g_clear_error(&raw_error);
+  if (registration_id_ == 0) {
+    g_info("tray not available: cannot export %s: %s", kObjectPath,
+           raw_error != nullptr ? raw_error->message : "unknown error");
+    g_clear_error(&raw_error);
+    return;
+  }
   owner_id_ = g_bus_own_name_on_connection(connection_.get(), bus_name_.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE, nullptr,
                                            nullptr, nullptr, nullptr);
   watcher_id_ = g_bus_watch_name_on_connection(connection_.get(), kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
