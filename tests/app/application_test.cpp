@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -47,6 +48,25 @@ void run_application(const Glib::RefPtr<Application>& app, const std::function<v
   app->run(2, argv);
 }
 
+// Runs `body` in the application signed in through the environment, once its
+// store is loaded; whether the body ran to its end.
+bool run_signed_in(const devserver::DevServer& server,
+                   const std::function<void(Application& app, TrackerStore& store)>& body) {
+  g_setenv("IRVELO_API_KEY", server.api_key().c_str(), TRUE);
+  g_setenv("IRVELO_SERVER", server.base_url().c_str(), TRUE);
+  auto app = Application::create();
+  bool finished = false;
+  run_application(app, [&] {
+    TrackerStore& store = *app->store();
+    ASSERT_TRUE(run_until([&] { return store.phase == TrackerStore::Phase::Ready && !store.busy; }));
+    body(*app, store);
+    finished = !::testing::Test::HasFatalFailure();
+  });
+  g_unsetenv("IRVELO_API_KEY");
+  g_unsetenv("IRVELO_SERVER");
+  return finished;
+}
+
 TEST_F(AppSession, CallbackArgumentReachesTheStore) {
   primary_ = getpid();
   auto app = Application::create();
@@ -84,13 +104,7 @@ TEST_F(AppSession, CallbackArgumentReachesTheStore) {
 
 TEST_F(AppSession, DescriptionReachesTheTooltipEscaped) {
   primary_ = getpid();
-  g_setenv("IRVELO_API_KEY", server_->api_key().c_str(), TRUE);
-  g_setenv("IRVELO_SERVER", server_->base_url().c_str(), TRUE);
-  auto app = Application::create();
-  bool finished = false;
-  run_application(app, [&] {
-    TrackerStore& store = *app->store();
-    ASSERT_TRUE(run_until([&] { return store.phase == TrackerStore::Phase::Ready && !store.busy; }));
+  EXPECT_TRUE(run_signed_in(*server_, [&](Application& app, TrackerStore& store) {
     store.description = "R&D <b>review</b>";
     store.start();
     ASSERT_TRUE(run_until([&] { return store.running && !store.busy; }));
@@ -103,7 +117,7 @@ TEST_F(AppSession, DescriptionReachesTheTooltipEscaped) {
     store.sign_out();
     ASSERT_TRUE(run_until([&] { return store.phase == TrackerStore::Phase::SignedOut; }));
     const int starts = count("POST", "/timer/start");
-    app->run_when_ready([&] { store.start(); });
+    app.run_when_ready([&] { store.start(); });
     store.changed.emit();
     // Signed in again, the dropped action must not come back.
     store.sign_in(server_->base_url(), server_->api_key());
@@ -113,11 +127,7 @@ TEST_F(AppSession, DescriptionReachesTheTooltipEscaped) {
     EXPECT_FALSE(store.busy);
     EXPECT_EQ(count("POST", "/timer/start"), starts);
     EXPECT_FALSE(store.running);
-    finished = true;
-  });
-  g_unsetenv("IRVELO_API_KEY");
-  g_unsetenv("IRVELO_SERVER");
-  EXPECT_TRUE(finished);
+  }));
 }
 
 // A shortcut that had to wait is queued on the idle queue once the store is
@@ -125,13 +135,7 @@ TEST_F(AppSession, DescriptionReachesTheTooltipEscaped) {
 // queue got there, the shortcut waits once more instead of acting twice.
 TEST_F(AppSession, AQueuedShortcutWaitsAgainWhenTheStoreIsBusyOnceMore) {
   primary_ = getpid();
-  g_setenv("IRVELO_API_KEY", server_->api_key().c_str(), TRUE);
-  g_setenv("IRVELO_SERVER", server_->base_url().c_str(), TRUE);
-  auto app = Application::create();
-  bool finished = false;
-  run_application(app, [&] {
-    TrackerStore& store = *app->store();
-    ASSERT_TRUE(run_until([&] { return store.phase == TrackerStore::Phase::Ready && !store.busy; }));
+  EXPECT_TRUE(run_signed_in(*server_, [&](Application& app, TrackerStore& store) {
     const std::string timer = "/api/v1/workspaces/" + store.workspace_id + "/timer/";
     devserver::Fault slow;
     slow.status = 0;
@@ -141,7 +145,7 @@ TEST_F(AppSession, AQueuedShortcutWaitsAgainWhenTheStoreIsBusyOnceMore) {
     server_->clear_requests();
 
     store.start();
-    app->run_when_ready([&] { store.set_tracking(!store.running.has_value()); });
+    app.run_when_ready([&] { store.set_tracking(!store.running.has_value()); });
     ASSERT_TRUE(run_until([&] { return store.running && !store.busy; }));
     store.stop();
     ASSERT_TRUE(run_until([&] { return count("POST", "/timer/start") == 2 && store.running && !store.busy; }));
@@ -150,11 +154,7 @@ TEST_F(AppSession, AQueuedShortcutWaitsAgainWhenTheStoreIsBusyOnceMore) {
       if (r.method == "POST") changes.push_back(r.path);
     }
     EXPECT_EQ(changes, (std::vector<std::string>{timer + "start", timer + "stop", timer + "start"}));
-    finished = true;
-  });
-  g_unsetenv("IRVELO_API_KEY");
-  g_unsetenv("IRVELO_SERVER");
-  EXPECT_TRUE(finished);
+  }));
 }
 
 TEST(EphemeralCredentials, FromTheEnvironment) {
