@@ -13,6 +13,7 @@ namespace {
 // Joins the bootstrap and projects answers of one full refresh.
 struct RefreshJoin {
   int generation = 0;
+  int operations = 0;
   std::optional<api::Result<api::Bootstrap>> bootstrap;
   std::optional<api::Result<std::vector<api::PickerProject>>> projects;
 };
@@ -26,7 +27,8 @@ std::string id_of(const std::optional<api::TimeEntry>& entry) {
 void TrackerStore::refresh_all() {
   if (!client) return;
   const int sent = generation;
-  client->me([this, sent](api::Result<api::Me> answer) {
+  const int operations_sent = operations_;
+  client->me([this, sent, operations_sent](api::Result<api::Me> answer) {
     if (generation != sent) return;
     if (!answer.ok()) {
       handle(*answer.error);
@@ -51,6 +53,7 @@ void TrackerStore::refresh_all() {
 
     auto join = std::make_shared<RefreshJoin>();
     join->generation = generation;
+    join->operations = operations_sent;
     auto step = [this, join] {
       if (!join->bootstrap || !join->projects) return;
       if (generation != join->generation) return;
@@ -59,7 +62,9 @@ void TrackerStore::refresh_all() {
         bootstrap = *join->bootstrap->value;
         if (join->projects->ok()) {
           projects = *join->projects->value;
-          apply_running(bootstrap->running);
+          // A start or stop made since this refresh went out knows better
+          // than its answer; the refresh that follows it brings the rest.
+          if (operations_ == join->operations) apply_running(bootstrap->running);
           loaded_date_ = local_date_of(now, time_zone());
           phase = Phase::Ready;
           changed.emit();
@@ -96,8 +101,9 @@ void TrackerStore::refresh_running() {
   }
   if (workspace_id.empty()) return;
   const int sent = generation;
-  client->running(workspace_id, [this, sent](api::Result<std::optional<api::TimeEntry>> answer) {
-    if (generation != sent) return;
+  const int operations_sent = operations_;
+  client->running(workspace_id, [this, sent, operations_sent](api::Result<std::optional<api::TimeEntry>> answer) {
+    if (generation != sent || operations_ != operations_sent) return;
     if (!answer.ok()) {
       handle(*answer.error);
       changed.emit();

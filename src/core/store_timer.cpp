@@ -17,6 +17,7 @@ nlohmann::json id_or_null(const std::optional<std::string>& id) {
 }  // namespace
 
 void TrackerStore::perform(Operation operation, FollowUp follow_up, Steps steps) {
+  ++operations_;
   busy = true;
   error.reset();
   emit_safely(changed);

@@ -166,6 +166,9 @@ class TrackerStore {
   Glib::RefPtr<Gio::DBus::Connection> system_bus_;
   LocalDate loaded_date_;
   LocalDate reload_date_;
+  // Counts operations, so that an answer to a refresh sent before one of them
+  // does not undo what it did.
+  int operations_ = 0;
 };
 
 }  // namespace irvelo

@@ -85,6 +85,21 @@ TEST_F(OnceTest, StopWithAChangedDescriptionStaysBusyUntilTheStop) {
   EXPECT_EQ(log[1], "POST " + ws_path("/timer/stop"));
 }
 
+// A refresh that went out before a start answers with the world before it:
+// that answer must not take the running timer away again.
+TEST_F(OnceTest, ARefreshSentBeforeAStartDoesNotUndoIt) {
+  devserver::Fault late = delayed(1000);
+  late.answer_on_arrival = true;
+  server.inject_fault(ws_path("/bootstrap"), late);
+  store->refresh_all();
+  ASSERT_TRUE(run_until([this] { return was_sent("GET " + ws_path("/bootstrap")); }));
+  store->start();
+  // The refresh after the start is answered long before the late one.
+  ASSERT_TRUE(run_until([this] { return store->bootstrap && store->bootstrap->running; }));
+  ASSERT_TRUE(run_until([this] { return store->bootstrap && !store->bootstrap->running; }));
+  EXPECT_TRUE(store->running);
+}
+
 TEST_F(OnceTest, AHandlerThatRaisesCannotLeaveTheStoreBusy) {
   int raised = 0;
   store->tick.connect([&] {

@@ -163,6 +163,7 @@ struct DevServer::Impl {
     bool gone = false;
     HttpRequest request;
     Fault fault;
+    std::optional<HttpResponse> early;  // made on arrival
   };
 
   explicit Impl(const Options& options) : service(options.seed), log_requests(options.log_requests) {}
@@ -226,7 +227,10 @@ struct DevServer::Impl {
     SoupServerMessage* msg = p->msg;
     if (!p->gone) {
       soup_server_message_unpause(msg);
-      impl->answer(msg, p->request, p->fault);
+      if (p->early)
+        respond(msg, *p->early);
+      else
+        impl->answer(msg, p->request, p->fault);
     }
     g_signal_handler_disconnect(msg, p->disconnected);
     g_source_unref(p->source);
@@ -245,6 +249,7 @@ struct DevServer::Impl {
     p.msg = static_cast<SoupServerMessage*>(g_object_ref(msg));
     p.request = std::move(request);
     p.fault = std::move(fault);
+    if (p.fault.answer_on_arrival && p.fault.status == 0) p.early = service.handle(p.request);
     p.disconnected = g_signal_connect(msg, "disconnected", G_CALLBACK(on_disconnected), &p);
     soup_server_message_pause(msg);
     p.source = g_timeout_source_new(static_cast<guint>(p.fault.delay_ms));
@@ -298,6 +303,7 @@ struct DevServer::Impl {
         f.delay_ms = body.value("delayMs", f.delay_ms);
         f.drop_connection = body.value("dropConnection", f.drop_connection);
         f.count = body.value("count", f.count);
+        f.answer_on_arrival = body.value("answerOnArrival", f.answer_on_arrival);
         f.headers = body.value("headers", f.headers);
         const std::string oversize = body.value("oversize", std::string());
         if (oversize == "declared") f.oversize = Fault::Oversize::Declared;

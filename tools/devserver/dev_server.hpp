@@ -9,7 +9,7 @@
 // faulted): GET requests (the log as a JSON array), DELETE requests; POST
 // faults with {"path", "status",
 // "body", "contentType", "delayMs", "dropConnection", "count", "headers",
-// "oversize" ("declared" or "endless")}; DELETE faults;
+// "oversize" ("declared" or "endless"), "answerOnArrival"}; DELETE faults;
 // POST reset; GET state ({"baseUrl", "apiKey", "workspaceIds"}); POST rules
 // {"workspaceId", "project", "task", "description"}; POST billable
 // {"workspaceId", "allowed"}; POST keys ({"apiKey"}); POST connect-codes
@@ -52,6 +52,9 @@ struct Fault {
   // waits). The connection stays open until the server goes.
   enum class Oversize { None, Declared, Endless };
   Oversize oversize = Oversize::None;
+  // With a delay and status 0: the answer as it was when the request came in,
+  // sent late (as over a slow network), rather than made when the delay ends.
+  bool answer_on_arrival = false;
 };
 
 class DevServer {
