@@ -6,19 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <memory>
+
+#include "core/owned.hpp"
 
 namespace irvelo {
 namespace {
-
-struct DateTimeDeleter {
-  void operator()(GDateTime* dt) const { g_date_time_unref(dt); }
-};
-struct TimeZoneDeleter {
-  void operator()(GTimeZone* tz) const { g_time_zone_unref(tz); }
-};
-using DateTimePtr = std::unique_ptr<GDateTime, DateTimeDeleter>;
-using TimeZonePtr = std::unique_ptr<GTimeZone, TimeZoneDeleter>;
 
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
@@ -140,11 +132,7 @@ std::int64_t now_unix() {
   return static_cast<std::int64_t>(g_get_real_time() / 1000000);
 }
 
-ZoneCalendar::ZoneCalendar(const std::string& zone) : zone_(resolve_zone(zone).release()) {}
-
-ZoneCalendar::~ZoneCalendar() {
-  g_time_zone_unref(zone_);
-}
+ZoneCalendar::ZoneCalendar(const std::string& zone) : zone_(resolve_zone(zone)) {}
 
 LocalDate ZoneCalendar::date_of(std::int64_t instant) const {
   // The totals place every entry of the week on this calendar once a second,
@@ -154,9 +142,9 @@ LocalDate ZoneCalendar::date_of(std::int64_t instant) const {
   constexpr std::int64_t kFirst = -62135596800;  // 0001-01-01T00:00:00Z
   constexpr std::int64_t kEnd = 253402300800;    // 10000-01-01T00:00:00Z
   if (instant < kFirst || instant >= kEnd) return {};
-  const gint interval = g_time_zone_find_interval(zone_, G_TIME_TYPE_UNIVERSAL, instant);
+  const gint interval = g_time_zone_find_interval(zone_.get(), G_TIME_TYPE_UNIVERSAL, instant);
   if (interval < 0) return {};
-  const std::int64_t local = instant + g_time_zone_get_offset(zone_, interval);
+  const std::int64_t local = instant + g_time_zone_get_offset(zone_.get(), interval);
   if (local < kFirst || local >= kEnd) return {};
   return civil_date(local >= 0 ? local / 86400 : (local - 86399) / 86400);
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/owned.hpp"
+
 namespace irvelo {
 
 enum class DurationFormat { Full = 0, Compact = 1, Decimal = 2 };
@@ -48,7 +50,6 @@ struct ClockTime {
 class ZoneCalendar {
  public:
   explicit ZoneCalendar(const std::string& zone);
-  ~ZoneCalendar();
   ZoneCalendar(const ZoneCalendar&) = delete;
   ZoneCalendar& operator=(const ZoneCalendar&) = delete;
 
@@ -56,7 +57,7 @@ class ZoneCalendar {
   [[nodiscard]] LocalDate date_of(std::int64_t instant) const;
 
  private:
-  GTimeZone* zone_;
+  TimeZonePtr zone_;
 };
 
 // True for names shaped like IANA zone identifiers; anything else would be
