@@ -1,10 +1,10 @@
 #include <glib.h>
 #include <glib/gi18n-lib.h>
 
-#include <memory>
 #include <string>
 
 #include "api/records.hpp"
+#include "core/owned.hpp"
 
 namespace irvelo::api {
 namespace {
@@ -35,8 +35,7 @@ std::string Error::describe() const {
       return text;
     }
     case Kind::Http: {
-      std::unique_ptr<gchar, decltype(&g_free)> text(g_strdup_printf(_("The server answered with HTTP %d."), status),
-                                                     &g_free);
+      const CharPtr text(g_strdup_printf(_("The server answered with HTTP %d."), status));
       return text.get();
     }
     case Kind::Network:

@@ -5,25 +5,16 @@
 #include <glib.h>
 #include <sys/random.h>
 
-#include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "core/owned.hpp"
+
 namespace irvelo {
-namespace {
-
-struct UriDeleter {
-  void operator()(GUri* uri) const { g_uri_unref(uri); }
-};
-struct GFreeDeleter {
-  void operator()(void* p) const { g_free(p); }
-};
-
-}  // namespace
 
 std::string base64url(const unsigned char* bytes, std::size_t n) {
   if (n == 0) return {};
-  std::unique_ptr<gchar, GFreeDeleter> encoded(g_base64_encode(bytes, n));
+  const CharPtr encoded(g_base64_encode(bytes, n));
   std::string out(encoded.get());
   for (char& c : out) {
     if (c == '+')
@@ -49,7 +40,7 @@ std::string random_urlsafe(std::size_t n) {
 std::string pkce_challenge(std::string_view verifier) {
   guint8 digest[32];
   gsize length = sizeof digest;
-  std::unique_ptr<GChecksum, decltype(&g_checksum_free)> sum(g_checksum_new(G_CHECKSUM_SHA256), &g_checksum_free);
+  const ChecksumPtr sum(g_checksum_new(G_CHECKSUM_SHA256));
   g_checksum_update(sum.get(), reinterpret_cast<const guchar*>(verifier.data()), static_cast<gssize>(verifier.size()));
   g_checksum_get_digest(sum.get(), digest, &length);
   return base64url(digest, length);
@@ -85,7 +76,7 @@ std::optional<std::string> normalise_server_url(std::string_view input) {
   // (the next settings load) turns into another address, losing the key
   // stored under the first.
   if (text.find_first_of(kBlank) != std::string::npos) return std::nullopt;
-  std::unique_ptr<GUri, UriDeleter> uri(g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, nullptr));
+  const UriPtr uri(g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, nullptr));
   if (!uri) return std::nullopt;
   if (g_uri_get_query(uri.get()) != nullptr || g_uri_get_fragment(uri.get()) != nullptr) return std::nullopt;
 

@@ -5,6 +5,7 @@
 
 #include "api/text.hpp"
 #include "core/aggregates.hpp"
+#include "core/owned.hpp"
 #include "core/tracker_store.hpp"
 
 namespace irvelo {
@@ -40,8 +41,7 @@ void TrackerStore::start() {
   const std::string missing = missing_required_fields(rules, description, project_id.has_value(), task_id.has_value(),
                                                       project && !project->tasks.empty());
   if (!missing.empty()) {
-    std::unique_ptr<gchar, decltype(&g_free)> text(g_strdup_printf(_("Required before starting: %s"), missing.c_str()),
-                                                   &g_free);
+    const CharPtr text(g_strdup_printf(_("Required before starting: %s"), missing.c_str()));
     error = text.get();
     changed.emit();
     return;
