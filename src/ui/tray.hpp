@@ -8,8 +8,9 @@
 #include <gio/gio.h>
 #include <sigc++/signal.h>
 
-#include <memory>
 #include <string>
+
+#include "core/owned.hpp"
 
 namespace irvelo::ui {
 
@@ -54,19 +55,12 @@ class Tray {
   void emit(const char* signal, GVariant* parameters);
 
  private:
-  struct ObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-  };
-  struct NodeInfoUnref {
-    void operator()(GDBusNodeInfo* info) const { g_dbus_node_info_unref(info); }
-  };
-
   std::string title() const;
 
   sigc::signal<void()> activate_;
   sigc::signal<void(bool)> availability_;
-  std::unique_ptr<GDBusConnection, ObjectUnref> connection_;
-  std::unique_ptr<GDBusNodeInfo, NodeInfoUnref> node_info_;
+  ObjectPtr<GDBusConnection> connection_;
+  NodeInfoPtr node_info_;
   guint registration_id_ = 0;
   guint owner_id_ = 0;
   guint watcher_id_ = 0;
@@ -77,7 +71,7 @@ class Tray {
   std::string tooltip_;
   // Cancelled on destruction so that a registration reply arriving later
   // never reaches a destroyed tray.
-  std::unique_ptr<GCancellable, ObjectUnref> cancellable_;
+  ObjectPtr<GCancellable> cancellable_;
 };
 
 }  // namespace irvelo::ui
