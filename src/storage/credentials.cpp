@@ -4,8 +4,7 @@
 #include <glib/gstdio.h>
 #include <libsecret/secret.h>
 
-#include <memory>
-
+#include "core/owned.hpp"
 #include "storage/settings.hpp"
 
 namespace irvelo {
@@ -26,7 +25,7 @@ const SecretSchema* schema() {
 }
 
 std::string fallback_path() {
-  std::unique_ptr<gchar, decltype(&g_free)> path(g_build_filename(config_dir().c_str(), "api-key", nullptr), &g_free);
+  const CharPtr path(g_build_filename(config_dir().c_str(), "api-key", nullptr));
   return path.get();
 }
 
@@ -41,11 +40,10 @@ std::string without_key(std::string text, const std::string& key) {
 }
 
 std::optional<std::string> load_fallback(const std::string& server) {
-  gchar* data = nullptr;
+  CharPtr data;
   gsize length = 0;
-  if (!g_file_get_contents(fallback_path().c_str(), &data, &length, nullptr)) return std::nullopt;
-  const std::string content(data, length);
-  g_free(data);
+  if (!g_file_get_contents(fallback_path().c_str(), out(data), &length, nullptr)) return std::nullopt;
+  const std::string content(data.get(), length);
 
   // At most three pieces at newlines: the server, the key, the rest.
   const auto first_end = content.find('\n');
@@ -61,28 +59,23 @@ std::optional<std::string> load_fallback(const std::string& server) {
 }  // namespace
 
 std::optional<std::string> Credentials::load(const std::string& server) {
-  GError* error = nullptr;
-  gchar* secret = secret_password_lookup_sync(schema(), nullptr, &error, kAttribute, server.c_str(), nullptr);
+  ErrorPtr error;
+  const SecretPtr secret(
+      secret_password_lookup_sync(schema(), nullptr, out(error), kAttribute, server.c_str(), nullptr));
   if (error != nullptr) {
     // The key is not known here; a lookup error carries no secret.
     g_info("Secret Service unavailable (%s), using the fallback file", error->message);
-    g_error_free(error);
-    if (secret != nullptr) secret_password_free(secret);
     return load_fallback(server);
   }
-  if (secret != nullptr) {
-    std::string key(secret);
-    secret_password_free(secret);
-    return key;
-  }
+  if (secret != nullptr) return std::string(secret.get());
   return load_fallback(server);
 }
 
 bool Credentials::store(const std::string& server, const std::string& key) {
   const std::string label = "Irvelo API key (" + server + ")";
-  GError* error = nullptr;
+  ErrorPtr error;
   const gboolean stored = secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), key.c_str(),
-                                                     nullptr, &error, kAttribute, server.c_str(), nullptr);
+                                                     nullptr, out(error), kAttribute, server.c_str(), nullptr);
   const std::string path = fallback_path();
   if (stored && error == nullptr) {
     (void)g_unlink(path.c_str());
@@ -90,15 +83,13 @@ bool Credentials::store(const std::string& server, const std::string& key) {
   }
 
   const std::string reason = without_key(error != nullptr ? error->message : "unknown error", key);
-  g_clear_error(&error);
   g_info("Secret Service unavailable (%s), using the fallback file", reason.c_str());
 
   (void)g_mkdir_with_parents(config_dir().c_str(), 0700);
   const std::string content = server + "\n" + key + "\n";
   if (!g_file_set_contents_full(path.c_str(), content.data(), static_cast<gssize>(content.size()),
-                                G_FILE_SET_CONTENTS_CONSISTENT, 0600, &error)) {
+                                G_FILE_SET_CONTENTS_CONSISTENT, 0600, out(error))) {
     const std::string message = without_key(error != nullptr ? error->message : "unknown error", key);
-    g_clear_error(&error);
     g_warning("cannot write %s: %s", without_key(path, key).c_str(), message.c_str());
     return false;
   }
@@ -106,9 +97,9 @@ bool Credentials::store(const std::string& server, const std::string& key) {
 }
 
 void Credentials::clear(const std::string& server) {
-  GError* error = nullptr;
-  (void)secret_password_clear_sync(schema(), nullptr, &error, kAttribute, server.c_str(), nullptr);
-  g_clear_error(&error);
+  // Reports nothing (see the header): without a Secret Service, as on most
+  // machines that use the fallback file, every call would fail here.
+  (void)secret_password_clear_sync(schema(), nullptr, nullptr, kAttribute, server.c_str(), nullptr);
   (void)g_unlink(fallback_path().c_str());
 }
 
