@@ -51,7 +51,7 @@ using UriPtr = Owned<GUri, g_uri_unref>;
 using UriListPtr = std::unique_ptr<GSList, owned_detail::ReleaseUriList>;
 // A variant: a D-Bus reply, or a floating value sunk with g_variant_ref_sink.
 using VariantPtr = Owned<GVariant, g_variant_unref>;
-// A time zone and a date-time in one.
+// A time zone, and an instant placed in one.
 using TimeZonePtr = Owned<GTimeZone, g_time_zone_unref>;
 using DateTimePtr = Owned<GDateTime, g_date_time_unref>;
 // An immutable byte buffer (request bodies, chunks of an answer).
@@ -71,8 +71,8 @@ using SourcePtr = Owned<GSource, g_source_unref>;
 using OptionContextPtr = Owned<GOptionContext, g_option_context_free>;
 
 // Lends an owner to a C function's out-parameter: the function stores a plain
-// pointer, and the owner takes it when the statement ends. Read the owner only
-// after that statement:
+// pointer, and the owner takes it at the end of the full expression holding
+// the call (its statement, or the condition of an `if`); read it only after:
 //   ErrorPtr error;
 //   if (!g_key_file_save_to_file(file, path, out(error))) g_warning("%s", error->message);
 template <typename Owner>
