@@ -91,6 +91,7 @@ TEST_F(OnceTest, ARefreshSentBeforeAStartDoesNotUndoIt) {
   devserver::Fault late = delayed(1000);
   late.answer_on_arrival = true;
   server.inject_fault(ws_path("/bootstrap"), late);
+  server.clear_requests();
   store->refresh_all();
   ASSERT_TRUE(run_until([this] { return was_sent("GET " + ws_path("/bootstrap")); }));
   store->start();
