@@ -14,19 +14,13 @@
 #include "api/intervals.hpp"
 #include "api/pipeline.hpp"
 #include "api/url.hpp"
+#include "config.hpp"
+#include "core/owned.hpp"
 
 namespace irvelo::api {
 namespace {
 
 using json = nlohmann::json;
-
-constexpr const char* kVersion = "0.1.0";
-
-struct GObjectDeleter {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
 
 // The most of an answer that is read; a larger one is a bad answer, and
 // reading stops there (a broken or hostile server could otherwise fill memory).
@@ -40,6 +34,7 @@ struct Exchange {
   std::string body;
   std::optional<std::string> transport_error;
   bool oversized = false;
+  bool unbuildable = false;  // never sent: the request could not be built
 };
 using RawCompletion = std::function<void(Exchange)>;
 
@@ -48,11 +43,11 @@ using RawCompletion = std::function<void(Exchange)>;
 // completion. Deleted after the answer has been handled; for a cancelled
 // request the completion is deleted without being called.
 struct PendingRequest {
-  GObjectPtr<SoupMessage> message;
-  GObjectPtr<GCancellable> client_cancellable;
-  GObjectPtr<GCancellable> cancellable;
+  ObjectPtr<SoupMessage> message;
+  ObjectPtr<GCancellable> client_cancellable;
+  ObjectPtr<GCancellable> cancellable;
   gulong forward_cancel = 0;
-  GObjectPtr<GInputStream> stream;
+  ObjectPtr<GInputStream> stream;
   Exchange exchange;
   RawCompletion complete;
 
@@ -94,13 +89,11 @@ void read_more(std::unique_ptr<PendingRequest> request);
 
 void on_read(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<PendingRequest> request(static_cast<PendingRequest*>(data));
-  GError* error = nullptr;
-  std::unique_ptr<GBytes, decltype(&g_bytes_unref)> bytes(
-      g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &error), &g_bytes_unref);
-  std::unique_ptr<GError, decltype(&g_error_free)> error_owner(error, &g_error_free);
+  ErrorPtr error;
+  const BytesPtr bytes(g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, out(error)));
   // A cancelled request (its client destroyed) reaches nobody.
   if (request->cancelled()) return;
-  if (error != nullptr) return fail(std::move(request), error);
+  if (error != nullptr) return fail(std::move(request), error.get());
   gsize size = 0;
   const auto* raw = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
   if (size == 0) return finish(std::move(request));
@@ -122,11 +115,10 @@ void read_more(std::unique_ptr<PendingRequest> request) {
 
 void on_headers(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<PendingRequest> request(static_cast<PendingRequest*>(data));
-  GError* error = nullptr;
-  request->stream.reset(soup_session_send_finish(SOUP_SESSION(source), result, &error));
-  std::unique_ptr<GError, decltype(&g_error_free)> error_owner(error, &g_error_free);
+  ErrorPtr error;
+  request->stream.reset(soup_session_send_finish(SOUP_SESSION(source), result, out(error)));
   if (request->cancelled()) return;
-  if (error != nullptr) return fail(std::move(request), error);
+  if (error != nullptr) return fail(std::move(request), error.get());
 
   SoupMessage* message = request->message.get();
   request->exchange.status = static_cast<int>(soup_message_get_status(message));
@@ -143,17 +135,16 @@ void on_headers(GObject* source, GAsyncResult* result, gpointer data) {
 // it: the address must parse as libsoup parses HTTP addresses and name an
 // http or https host (checked here, so that libsoup's own assertion never
 // fires for an odd base address).
-GObjectPtr<SoupMessage> new_message(const char* method, const std::string& address) {
+ObjectPtr<SoupMessage> new_message(const char* method, const std::string& address) {
   if (address.find('\0') != std::string::npos) return nullptr;
-  std::unique_ptr<GUri, decltype(&g_uri_unref)> uri(
-      g_uri_parse(address.c_str(), static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr), &g_uri_unref);
+  const UriPtr uri(g_uri_parse(address.c_str(), static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr));
   if (!uri) return nullptr;
   const char* scheme = g_uri_get_scheme(uri.get());
   const char* host = g_uri_get_host(uri.get());
   if (scheme == nullptr || (g_ascii_strcasecmp(scheme, "http") != 0 && g_ascii_strcasecmp(scheme, "https") != 0))
     return nullptr;
   if (host == nullptr || *host == '\0') return nullptr;
-  GObjectPtr<SoupMessage> message(soup_message_new_from_uri(method, uri.get()));
+  ObjectPtr<SoupMessage> message(soup_message_new_from_uri(method, uri.get()));
   // A redirect would carry the key to whatever address the answer names,
   // another host or plain http included; a 3xx answer is a failure instead.
   soup_message_add_flags(message.get(), SOUP_MESSAGE_NO_REDIRECT);
@@ -167,17 +158,17 @@ std::string workspace_path(const std::string& workspace_id, const std::string& s
 }  // namespace
 
 struct Client::Impl {
-  GObjectPtr<SoupSession> session;
-  GObjectPtr<GCancellable> cancellable;
+  ObjectPtr<SoupSession> session;
+  ObjectPtr<GCancellable> cancellable;
   std::string base_url;
   std::string api_key;
 
   // The request message, with headers and body, or nullptr when the request
   // cannot be built (address refused by the HTTP library, body that cannot be
   // serialised). Never raises.
-  GObjectPtr<SoupMessage> build(const char* method, const std::string& address, const json* body,
-                                bool authenticated) const {
-    GObjectPtr<SoupMessage> message = new_message(method, address);
+  ObjectPtr<SoupMessage> build(const char* method, const std::string& address, const json* body,
+                               bool authenticated) const {
+    ObjectPtr<SoupMessage> message = new_message(method, address);
     if (!message) return nullptr;
 
     SoupMessageHeaders* headers = soup_message_get_request_headers(message.get());
@@ -199,13 +190,40 @@ struct Client::Impl {
       } catch (...) {
         return nullptr;
       }
-      std::unique_ptr<GBytes, decltype(&g_bytes_unref)> bytes(g_bytes_new(text.data(), text.size()), &g_bytes_unref);
+      const BytesPtr bytes(g_bytes_new(text.data(), text.size()));
       soup_message_set_request_body_from_bytes(message.get(), "application/json", bytes.get());
     }
     return message;
   }
 
-  void dispatch(GObjectPtr<SoupMessage> message, RawCompletion complete) const {
+  // For a request that cannot be built: the completion still runs from the
+  // main loop, as every other, unless the client is cancelled before then.
+  void refuse(RawCompletion complete) const {
+    struct Refused {
+      ObjectPtr<GCancellable> cancellable;
+      RawCompletion complete;
+    };
+    auto* refused = new Refused{ObjectPtr<GCancellable>(static_cast<GCancellable*>(g_object_ref(cancellable.get()))),
+                                std::move(complete)};
+    const SourcePtr source(g_idle_source_new());
+    g_source_set_priority(source.get(), G_PRIORITY_DEFAULT);
+    g_source_set_callback(
+        source.get(),
+        [](gpointer data) -> gboolean {
+          auto* r = static_cast<Refused*>(data);
+          if (!g_cancellable_is_cancelled(r->cancellable.get())) {
+            Exchange exchange;
+            exchange.unbuildable = true;
+            run_guarded(r->complete, std::move(exchange));
+          }
+          return G_SOURCE_REMOVE;
+        },
+        refused, [](gpointer data) { delete static_cast<Refused*>(data); });
+    const MainContextPtr context(g_main_context_ref_thread_default());
+    g_source_attach(source.get(), context.get());
+  }
+
+  void dispatch(ObjectPtr<SoupMessage> message, RawCompletion complete) const {
     SoupMessage* sent = message.get();
     auto request = std::make_unique<PendingRequest>();
     request->message = std::move(message);
@@ -224,7 +242,7 @@ struct Client::Impl {
 };
 
 Client::Client(std::string base_url, std::string api_key) : impl_(std::make_unique<Impl>()) {
-  const std::string user_agent = std::string("irvelo-desktop/") + kVersion;
+  const std::string user_agent = std::string(config::kProgramName) + "/" + config::kVersion;
   impl_->session.reset(soup_session_new_with_options("user-agent", user_agent.c_str(), "timeout",
                                                      request_timeout_seconds(), static_cast<const char*>(nullptr)));
   impl_->cancellable.reset(g_cancellable_new());
@@ -253,7 +271,7 @@ const std::string& Client::client_header() {
     std::string os = "Linux";
     struct utsname names {};
     if (uname(&names) == 0) os = std::string(names.sysname) + " " + names.release;
-    return std::string("linux/") + kVersion + " (" + os + ")";
+    return std::string("linux/") + config::kVersion + " (" + os + ")";
   }();
   return value;
 }
@@ -262,12 +280,12 @@ template <typename T>
 void Client::send(const char* method, const std::string& path, const json* body, bool authenticated,
                   const char* api_prefix, std::function<T(const json&)> decode, Done<T> done) {
   const std::string address = impl_->base_url + "/" + api_prefix + "/" + path;
-  GObjectPtr<SoupMessage> message = impl_->build(method, address, body, authenticated);
-  if (!message) {
-    run_guarded(done, Result<T>::failure(bad_response(0)));
-    return;
-  }
-  impl_->dispatch(std::move(message), [decode = std::move(decode), done = std::move(done)](Exchange exchange) {
+  ObjectPtr<SoupMessage> message = impl_->build(method, address, body, authenticated);
+  RawCompletion complete = [decode = std::move(decode), done = std::move(done)](Exchange exchange) {
+    if (exchange.unbuildable) {
+      run_guarded(done, Result<T>::failure(bad_response(0, "the request could not be built")));
+      return;
+    }
     if (exchange.oversized) {
       g_log(nullptr, G_LOG_LEVEL_WARNING, "answer with HTTP %d is larger than %zu bytes; not read", exchange.status,
             static_cast<std::size_t>(kMaxAnswerBytes));
@@ -275,7 +293,12 @@ void Client::send(const char* method, const std::string& path, const json* body,
       return;
     }
     run_guarded(done, classify<T>(exchange.status, exchange.body, exchange.transport_error, decode));
-  });
+  };
+  if (!message) {
+    impl_->refuse(std::move(complete));
+    return;
+  }
+  impl_->dispatch(std::move(message), std::move(complete));
 }
 
 void Client::health(Done<Health> done) {

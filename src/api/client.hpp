@@ -4,8 +4,8 @@
 // session per client; every call is one asynchronous request whose outcome
 // reaches its completion `done` on the main loop as an api::Result<T>. No call
 // raises. Redirects are never followed (a 3xx answer is an Http failure), and
-// an answer over 16 MiB is a BadResponse, read no further than that. Destroying the client cancels every request in flight, and their
-// completions are then destroyed without being called.
+// an answer over 16 MiB is a BadResponse, read no further than that. Destroying the client cancels every request in
+// flight, and their completions are then destroyed without being called.
 
 #include <nlohmann/json.hpp>
 
@@ -19,7 +19,9 @@
 
 namespace irvelo::api {
 
-// Completion of a call: owned by its request, run at most once, on the main loop.
+// Completion of a call: owned by its request, run at most once, always from
+// the main loop (never before the call returns, also for a request that
+// cannot be built).
 template <typename T>
 using Done = std::function<void(Result<T>)>;
 
@@ -38,7 +40,7 @@ class Client {
   void cancel_all();
 
   [[nodiscard]] const std::string& base_url() const;
-  // The "X-Client" value: "linux/0.1.0 (<sysname> <release>)", built once per process.
+  // The "X-Client" value: "linux/<version> (<sysname> <release>)", built once per process.
   [[nodiscard]] static const std::string& client_header();
 
   // GET api/health, without the key; succeeds only for the service named "irvelo".

@@ -1,5 +1,7 @@
 #include "api/pipeline.hpp"
 
+#include <glib.h>
+
 namespace irvelo::api {
 namespace {
 
@@ -69,7 +71,8 @@ json parse_answer(const std::string& body) {
   return json::parse(body);
 }
 
-Error bad_response(int status) {
+Error bad_response(int status, const std::string& reason) {
+  if (!reason.empty()) g_info("bad answer (HTTP %d): %s", status, reason.c_str());
   Error e;
   e.kind = Error::Kind::BadResponse;
   e.status = status;

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <exception>
 #include <optional>
 #include <string>
 #include <utility>
@@ -26,8 +27,9 @@ namespace irvelo::api {
 // when the body is not JSON.
 [[nodiscard]] nlohmann::json parse_answer(const std::string& body);
 
-// Error of kind BadResponse with the status, empty code and message.
-[[nodiscard]] Error bad_response(int status);
+// Error of kind BadResponse with the status, empty code and message; a
+// non-empty `reason` (why the answer was refused) goes to the log.
+[[nodiscard]] Error bad_response(int status, const std::string& reason = {});
 
 // The whole classification table: failures first, then the 2xx body through
 // `decode`; any raise of parsing or decoding becomes BadResponse. Never raises.
@@ -37,8 +39,13 @@ template <typename T, typename Decode>
   if (auto failure = failure_of(status, body, transport_error)) return Result<T>::failure(std::move(*failure));
   try {
     return Result<T>::success(decode(parse_answer(body)));
+  } catch (const nlohmann::json::parse_error& e) {
+    // Only the position: the parser's own text quotes the answer.
+    return Result<T>::failure(bad_response(status, "not JSON at byte " + std::to_string(e.byte)));
+  } catch (const std::exception& e) {
+    return Result<T>::failure(bad_response(status, e.what()));
   } catch (...) {
-    return Result<T>::failure(bad_response(status));
+    return Result<T>::failure(bad_response(status, "unknown failure"));
   }
 }
 

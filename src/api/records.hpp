@@ -141,7 +141,7 @@ struct Error {
 struct Empty {};
 
 template <typename T>
-struct Result {
+struct [[nodiscard]] Result {
   std::optional<T> value;
   std::optional<Error> error;
 

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "api/intervals.hpp"
+#include "config.hpp"
+#include "core/owned.hpp"
 #include "core/time_format.hpp"
 #include "ui/style.hpp"
 
@@ -19,7 +21,7 @@ namespace irvelo {
 
 namespace {
 
-constexpr const char* kCallbackPrefix = "irvelo://";
+const std::string kCallbackPrefix = std::string(config::kUrlScheme) + "://";
 
 bool blank(const char* text) {
   for (const char* c = text; *c != '\0'; ++c) {
@@ -38,7 +40,7 @@ std::optional<TrackerStore::Ephemeral> ephemeral_credentials(const char* api_key
   return TrackerStore::Ephemeral{*normalised, api_key};
 }
 
-Application::Application() : Gtk::Application(kApplicationId, Gio::Application::Flags::HANDLES_COMMAND_LINE) {
+Application::Application() : Gtk::Application(config::kApplicationId, Gio::Application::Flags::HANDLES_COMMAND_LINE) {
   using Type = Gio::Application::OptionType;
   add_main_option_entry(Type::BOOL, "toggle", 't', _("Start or stop the timer"));
   add_main_option_entry(Type::BOOL, "start", 's', _("Start the timer"));
@@ -50,6 +52,7 @@ Application::Application() : Gtk::Application(kApplicationId, Gio::Application::
 Application::~Application() {
   ready_wait_.disconnect();
   ready_idle_.disconnect();
+  background_wait_.disconnect();
   // The windows go before the tray and the store they show, and all of them
   // before the settings they may refer to.
   settings_window_.reset();
@@ -126,10 +129,10 @@ int Application::on_command_line(const Glib::RefPtr<Gio::ApplicationCommandLine>
   const auto has = [&options](const char* name) { return options && options->contains(name); };
 
   int argc = 0;
-  g_auto(GStrv) argv = g_application_command_line_get_arguments(command_line->gobj(), &argc);
+  const StrvPtr argv(g_application_command_line_get_arguments(command_line->gobj(), &argc));
   bool callback_arrived = false;
   for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
+    const std::string argument = argv.get()[i];
     if (argument.rfind(kCallbackPrefix, 0) == 0) {
       store_->handle_callback(argument);
       callback_arrived = true;
@@ -269,11 +272,14 @@ void Application::decide_windows(bool action_chosen, bool callback_arrived, bool
   if (background) {
     // The tray host answers asynchronously; without a use count the process
     // would end before the answer arrives, so hold it for the wait.
+    // One wait at a time: a second --background during it changes nothing.
+    if (background_wait_.connected()) return;
     hold();
-    Glib::signal_timeout().connect_once(
+    background_wait_ = Glib::signal_timeout().connect(
         [this] {
           if (!tray_shown()) show_panel();
           release();
+          return false;
         },
         api::background_grace_ms());
     return;

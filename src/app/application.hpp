@@ -21,9 +21,6 @@
 
 namespace irvelo {
 
-inline constexpr const char* kApplicationId = "com.larkspan.Irvelo";
-inline constexpr const char* kVersion = "0.1.0";
-
 // Credentials given through the environment: `api_key` and `server` are the
 // values of IRVELO_API_KEY and IRVELO_SERVER (null when unset). A key that is
 // unset, empty or only white space gives none, as does a server the store
@@ -78,6 +75,7 @@ class Application : public Gtk::Application {
   bool held_ = false;
   sigc::connection ready_wait_;
   sigc::connection ready_idle_;
+  sigc::connection background_wait_;
 };
 
 }  // namespace irvelo

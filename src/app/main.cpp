@@ -9,19 +9,20 @@
 #include <cstring>
 
 #include "app/application.hpp"
+#include "config.hpp"
 
 int main(int argc, char* argv[]) {
   // Before the toolkit, the bus or a running instance are touched.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
-      std::printf("irvelo-desktop %s\n", irvelo::kVersion);
+      std::printf("%s %s\n", irvelo::config::kProgramName, irvelo::config::kVersion);
       return 0;
     }
   }
 
   std::setlocale(LC_ALL, "");
   const char* locale_dir = std::getenv("IRVELO_LOCALE_DIR");
-  bindtextdomain(GETTEXT_PACKAGE, locale_dir != nullptr ? locale_dir : IRVELO_LOCALE_DIR);
+  bindtextdomain(GETTEXT_PACKAGE, locale_dir != nullptr ? locale_dir : irvelo::config::kLocaleDir);
   bind_textdomain_codeset(GETTEXT_PACKAGE, "UTF-8");
   textdomain(GETTEXT_PACKAGE);
 

@@ -88,10 +88,14 @@ void TrackerStore::adopt(const std::string& server_url, const std::string& key, 
   key_origin = origin;
   make_client();
   if (persist) {
-    Credentials::store(server, api_key);
-    settings.server_url = server;
-    // The setting describes the stored key, so it changes only with it.
-    settings.key_origin = key_origin;
+    if (Credentials::store(server, api_key)) {
+      settings.server_url = server;
+      // The setting describes the stored key, so it changes only with it.
+      settings.key_origin = key_origin;
+    } else {
+      // The session works; only the next start would find no key.
+      error = _("Signed in, but your API key could not be saved. You will need to sign in again after a restart.");
+    }
   }
   settings.save();
   if (!current_workspace()) {

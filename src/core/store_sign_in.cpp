@@ -8,6 +8,8 @@
 #include "api/defaults.hpp"
 #include "api/text.hpp"
 #include "api/url.hpp"
+#include "config.hpp"
+#include "core/owned.hpp"
 #include "core/store_random.hpp"
 #include "core/tracker_store.hpp"
 
@@ -15,7 +17,7 @@ namespace irvelo {
 namespace {
 
 constexpr std::string_view kKeyPrefix = "iv_";
-constexpr const char* kCallbackScheme = "irvelo";
+constexpr const char* kCallbackScheme = config::kUrlScheme;
 constexpr const char* kCallbackHost = "connect";
 
 bool looks_like_key(const std::string& key) {
@@ -35,13 +37,6 @@ api::Error api_error(std::string code, std::string message) {
   e.message = std::move(message);
   return e;
 }
-
-struct UriDeleter {
-  void operator()(GUri* uri) const { g_uri_unref(uri); }
-};
-struct HashTableDeleter {
-  void operator()(GHashTable* table) const { g_hash_table_unref(table); }
-};
 
 }  // namespace
 
@@ -132,7 +127,7 @@ void TrackerStore::sign_in_with_browser(const std::string& server_text,
 }
 
 bool TrackerStore::handle_callback(const std::string& uri_text) {
-  std::unique_ptr<GUri, UriDeleter> uri(g_uri_parse(uri_text.c_str(), G_URI_FLAGS_NONE, nullptr));
+  const UriPtr uri(g_uri_parse(uri_text.c_str(), G_URI_FLAGS_NONE, nullptr));
   if (!uri) return false;
   const char* scheme = g_uri_get_scheme(uri.get());
   const char* host = g_uri_get_host(uri.get());
@@ -142,8 +137,7 @@ bool TrackerStore::handle_callback(const std::string& uri_text) {
   std::string code;
   std::string state;
   if (const char* query = g_uri_get_query(uri.get())) {
-    std::unique_ptr<GHashTable, HashTableDeleter> params(
-        g_uri_parse_params(query, -1, "&", G_URI_PARAMS_NONE, nullptr));
+    const HashTablePtr params(g_uri_parse_params(query, -1, "&", G_URI_PARAMS_NONE, nullptr));
     if (params) {
       if (auto* v = static_cast<const char*>(g_hash_table_lookup(params.get(), "code"))) code = v;
       if (auto* v = static_cast<const char*>(g_hash_table_lookup(params.get(), "state"))) state = v;

@@ -3,23 +3,19 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
-#include <memory>
-
+#include "config.hpp"
+#include "core/owned.hpp"
 #include "storage/autostart_detail.hpp"
 
 namespace irvelo::autostart {
 namespace detail {
 namespace {
 
-constexpr const char* kAppId = "com.larkspan.Irvelo";
+constexpr const char* kAppId = config::kApplicationId;
 constexpr const char* kGroup = "Desktop Entry";
 
-struct KeyFileDeleter {
-  void operator()(GKeyFile* key_file) const { g_key_file_unref(key_file); }
-};
-
 std::string build_path(const char* first, const char* second, const char* third = nullptr) {
-  std::unique_ptr<gchar, decltype(&g_free)> joined(g_build_filename(first, second, third, nullptr), &g_free);
+  const CharPtr joined(g_build_filename(first, second, third, nullptr));
   return joined.get();
 }
 
@@ -71,7 +67,7 @@ std::string start_command(const Host& host) {
     return std::string("flatpak run ") + kAppId + " --background";
   }
   if (host.appimage) return quote_exec_argument(*host.appimage) + " --background";
-  return "irvelo-desktop --background";
+  return std::string(config::kProgramName) + " --background";
 }
 
 std::string entry_content(const Host& host) {
@@ -88,14 +84,12 @@ std::string entry_content(const Host& host) {
 std::string set_enabled(bool on, const Host& host) {
   const std::string entry = path();
   if (on) {
-    std::unique_ptr<gchar, decltype(&g_free)> dir(g_path_get_dirname(entry.c_str()), &g_free);
+    const CharPtr dir(g_path_get_dirname(entry.c_str()));
     (void)g_mkdir_with_parents(dir.get(), 0755);
     const std::string content = entry_content(host);
-    GError* error = nullptr;
-    if (!g_file_set_contents(entry.c_str(), content.data(), static_cast<gssize>(content.size()), &error)) {
-      std::string message = error != nullptr ? error->message : "unknown error";
-      g_clear_error(&error);
-      return message;
+    ErrorPtr error;
+    if (!g_file_set_contents(entry.c_str(), content.data(), static_cast<gssize>(content.size()), out(error))) {
+      return error != nullptr ? error->message : "unknown error";
     }
     return {};
   }
@@ -107,7 +101,7 @@ std::string set_enabled(bool on, const Host& host) {
 }  // namespace detail
 
 bool enabled() {
-  std::unique_ptr<GKeyFile, detail::KeyFileDeleter> key_file(g_key_file_new());
+  const KeyFilePtr key_file(g_key_file_new());
   if (!g_key_file_load_from_file(key_file.get(), detail::path().c_str(), G_KEY_FILE_NONE, nullptr)) return false;
   // A missing or unparsable key reads as false in both cases.
   if (g_key_file_get_boolean(key_file.get(), detail::kGroup, "Hidden", nullptr)) return false;

@@ -14,8 +14,9 @@ struct Credentials {
   // The key stored for `server` (compared byte for byte), or nothing.
   [[nodiscard]] static std::optional<std::string> load(const std::string& server);
 
-  // True when the key went to the Secret Service or to the fallback file.
-  static bool store(const std::string& server, const std::string& key);
+  // True when the key went to the Secret Service or to the fallback file;
+  // false means it is lost at the next start, which the caller must say.
+  [[nodiscard]] static bool store(const std::string& server, const std::string& key);
 
   // Removes the Secret Service item for `server` and the fallback file,
   // whichever server that file holds. Reports nothing.

@@ -2,10 +2,10 @@
 
 #include <glib.h>
 
-#include <memory>
-
 #include "api/defaults.hpp"
 #include "api/url.hpp"
+#include "config.hpp"
+#include "core/owned.hpp"
 
 namespace irvelo {
 namespace {
@@ -13,30 +13,22 @@ namespace {
 constexpr const char* kGroup = "main";
 constexpr const char* kFileName = "settings.ini";
 
-struct KeyFileDeleter {
-  void operator()(GKeyFile* key_file) const { g_key_file_unref(key_file); }
-};
-using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
-
 std::string settings_path() {
-  std::unique_ptr<gchar, decltype(&g_free)> path(g_build_filename(config_dir().c_str(), kFileName, nullptr), &g_free);
+  const CharPtr path(g_build_filename(config_dir().c_str(), kFileName, nullptr));
   return path.get();
 }
 
 // The string value of `key` in group "main", or `fallback` when it cannot be read.
 std::string read_string(GKeyFile* key_file, const char* key, const std::string& fallback) {
-  gchar* value = g_key_file_get_string(key_file, kGroup, key, nullptr);
+  const CharPtr value(g_key_file_get_string(key_file, kGroup, key, nullptr));
   if (value == nullptr) return fallback;
-  std::string out(value);
-  g_free(value);
-  return out;
+  return value.get();
 }
 
 }  // namespace
 
 std::string config_dir() {
-  std::unique_ptr<gchar, decltype(&g_free)> dir(g_build_filename(g_get_user_config_dir(), "irvelo-desktop", nullptr),
-                                                &g_free);
+  const CharPtr dir(g_build_filename(g_get_user_config_dir(), config::kProgramName, nullptr));
   return dir.get();
 }
 
@@ -54,12 +46,12 @@ Settings Settings::load() {
   settings.workspace_id = read_string(key_file.get(), "workspace_id", "");
   settings.key_origin = read_string(key_file.get(), "key_origin", "");
 
-  GError* error = nullptr;
-  const gboolean tray = g_key_file_get_boolean(key_file.get(), kGroup, "tray_shows_time", &error);
+  ErrorPtr error;
+  const gboolean tray = g_key_file_get_boolean(key_file.get(), kGroup, "tray_shows_time", out(error));
   if (error == nullptr) {
     settings.tray_shows_time = tray != FALSE;
   } else {
-    g_error_free(error);
+    g_info("settings: tray_shows_time left at its default: %s", error->message);
   }
   return settings;
 }
@@ -73,10 +65,9 @@ void Settings::save() const {
 
   (void)g_mkdir_with_parents(config_dir().c_str(), 0700);
 
-  GError* error = nullptr;
-  if (!g_key_file_save_to_file(key_file.get(), settings_path().c_str(), &error)) {
+  ErrorPtr error;
+  if (!g_key_file_save_to_file(key_file.get(), settings_path().c_str(), out(error))) {
     g_warning("cannot save settings: %s", error != nullptr ? error->message : "unknown error");
-    g_clear_error(&error);
   }
 }
 

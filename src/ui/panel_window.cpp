@@ -5,6 +5,7 @@
 #include <glib/gi18n-lib.h>
 #include <gtkmm/eventcontrollerkey.h>
 
+#include "config.hpp"
 #include "core/tracker_store.hpp"
 #include "ui/uri_launcher.hpp"
 
@@ -13,7 +14,7 @@ namespace irvelo::ui {
 PanelWindow::PanelWindow(TrackerStore& store_in)
     : store(store_in), title_label("Irvelo"), sign_in_view(store_in), tracker_view(store_in) {
   set_title("Irvelo");
-  set_icon_name("com.larkspan.Irvelo");
+  set_icon_name(config::kApplicationId);
   set_default_size(340, -1);
   set_resizable(false);
 

@@ -4,9 +4,10 @@
 #include <glib/gi18n-lib.h>
 #include <gtkmm/stringlist.h>
 
-#include <memory>
 #include <vector>
 
+#include "config.hpp"
+#include "core/owned.hpp"
 #include "core/tracker_store.hpp"
 #include "storage/autostart.hpp"
 #include "storage/settings.hpp"
@@ -17,14 +18,13 @@ namespace {
 
 // The host part of the server address, or the whole text when it has none.
 std::string server_host(const std::string& server) {
-  GError* error = nullptr;
-  GUri* uri = g_uri_parse(server.c_str(), G_URI_FLAGS_NONE, &error);
+  ErrorPtr error;
+  const UriPtr uri(g_uri_parse(server.c_str(), G_URI_FLAGS_NONE, out(error)));
   if (!uri) {
-    g_clear_error(&error);
+    g_info("server address shown whole: %s", error != nullptr ? error->message : "unknown error");
     return server;
   }
-  std::unique_ptr<GUri, decltype(&g_uri_unref)> owned(uri, &g_uri_unref);
-  const char* host = g_uri_get_host(uri);
+  const char* host = g_uri_get_host(uri.get());
   return host && *host ? std::string(host) : server;
 }
 
@@ -76,7 +76,7 @@ SettingsWindow::SettingsWindow(TrackerStore& store_in, Settings& settings_in) : 
 
   Gtk::ListBox* about = nullptr;
   group("", about);
-  auto* version = Gtk::make_managed<Gtk::Label>("0.1.0");
+  auto* version = Gtk::make_managed<Gtk::Label>(config::kVersion);
   version->add_css_class("caption");
   row(*about, _("Version"), *version);
 

@@ -1,4 +1,5 @@
 #include "ui/tray.hpp"
+#include "config.hpp"
 
 #include <glib.h>
 #include <unistd.h>
@@ -14,7 +15,6 @@ constexpr const char* kObjectPath = "/StatusNotifierItem";
 constexpr const char* kInterface = "org.kde.StatusNotifierItem";
 constexpr const char* kWatcherName = "org.kde.StatusNotifierWatcher";
 constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
-constexpr const char* kAppId = "com.larkspan.Irvelo";
 constexpr const char* kLabelGuide = "0:00:00";
 
 constexpr const char* kIntrospection = R"xml(<node>
@@ -87,13 +87,12 @@ void watcher_vanished(GDBusConnection*, const gchar*, gpointer user_data) {
 }
 
 void registration_done(GObject* source, GAsyncResult* result, gpointer user_data) {
-  GError* raw_error = nullptr;
-  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw_error);
-  g_autoptr(GError) error = raw_error;
-  if (reply != nullptr) g_variant_unref(reply);
+  ErrorPtr error;
+  // The reply carries nothing; only the error counts.
+  const VariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, out(error)));
   // The tray may be gone: its destructor cancels the call, and then
   // user_data must not be touched.
-  if (error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
+  if (error != nullptr && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
   if (error != nullptr) g_info("tray not available: %s", error->message);
   static_cast<Tray*>(user_data)->on_registered(error == nullptr);
 }
@@ -109,40 +108,43 @@ std::string icon_theme_path() {
 // Hosts render the tooltip text as markup; ours is plain text.
 std::string escape_markup(const std::string& text) {
   // Invalid UTF-8 would make the variant invalid; replace it first.
-  g_autofree gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
-  g_autofree gchar* escaped = g_markup_escape_text(valid, -1);
-  return escaped;
+  const CharPtr valid(g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size())));
+  const CharPtr escaped(g_markup_escape_text(valid.get(), -1));
+  return escaped.get();
 }
 
 GVariant* plain_string(const std::string& text) {
   if (g_utf8_validate(text.c_str(), static_cast<gssize>(text.size()), nullptr)) {
     return g_variant_new_string(text.c_str());
   }
-  g_autofree gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
-  return g_variant_new_string(valid);
+  const CharPtr valid(g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size())));
+  return g_variant_new_string(valid.get());
 }
 
 }  // namespace
 
 Tray::Tray() : cancellable_(g_cancellable_new()) {
-  GError* raw_error = nullptr;
-  node_info_.reset(g_dbus_node_info_new_for_xml(kIntrospection, &raw_error));
-  g_clear_error(&raw_error);
+  ErrorPtr error;
+  node_info_.reset(g_dbus_node_info_new_for_xml(kIntrospection, out(error)));
+  if (!node_info_) {
+    g_info("tray not available: cannot parse its interface: %s", error != nullptr ? error->message : "unknown error");
+  }
 
   bus_name_ = "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-1";
 
-  connection_.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw_error));
-  g_clear_error(&raw_error);
+  connection_.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, out(error)));
+  if (!connection_) {
+    g_info("tray not available: no session bus: %s", error != nullptr ? error->message : "unknown error");
+  }
   if (!connection_ || !node_info_) return;
 
   // Publish the object and own the name before asking any host to show it;
   // without the object a host would show an item it cannot ask anything.
   registration_id_ = g_dbus_connection_register_object(connection_.get(), kObjectPath, node_info_->interfaces[0],
-                                                       &kVTable, this, nullptr, &raw_error);
+                                                       &kVTable, this, nullptr, out(error));
   if (registration_id_ == 0) {
     g_info("tray not available: cannot export %s: %s", kObjectPath,
-           raw_error != nullptr ? raw_error->message : "unknown error");
-    g_clear_error(&raw_error);
+           error != nullptr ? error->message : "unknown error");
     return;
   }
   owner_id_ = g_bus_own_name_on_connection(connection_.get(), bus_name_.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE, nullptr,
@@ -219,7 +221,7 @@ void Tray::on_registered(bool ok) {
 GVariant* Tray::property(const char* name) const {
   const std::string_view key(name);
   if (key == "Category") return g_variant_new_string("ApplicationStatus");
-  if (key == "Id") return g_variant_new_string(kAppId);
+  if (key == "Id") return g_variant_new_string(config::kApplicationId);
   if (key == "Title") return plain_string(title());
   if (key == "Status") return g_variant_new_string("Active");
   if (key == "WindowId") return g_variant_new_int32(0);
@@ -246,7 +248,8 @@ void Tray::method(const char* name, GDBusMethodInvocation* invocation) {
 
 void Tray::emit(const char* signal, GVariant* parameters) {
   if (!connection_ || registration_id_ == 0) {
-    if (parameters != nullptr) g_variant_unref(g_variant_ref_sink(parameters));
+    // Nobody takes the value: sunk into an owner, it is released here.
+    const VariantPtr unsent(parameters != nullptr ? g_variant_ref_sink(parameters) : nullptr);
     return;
   }
   g_dbus_connection_emit_signal(connection_.get(), nullptr, kObjectPath, kInterface, signal, parameters, nullptr);

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <ostream>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "app_fixture.hpp"
+#include "config.hpp"
 #include "support/main_loop.hpp"
 
 namespace irvelo::test {
@@ -151,6 +153,11 @@ struct LoadingCase {
   bool tracking;
 };
 
+// Logs name the case rather than dump its bytes.
+void PrintTo(const LoadingCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 // The service runs on a main context of its own that nothing iterates until
 // `serve`: the first refresh waits at the service for as long as the
 // invocations take.
@@ -245,7 +252,7 @@ TEST_F(AppSession, VersionIsAnsweredWithoutTheRunningInstance) {
     gint status = -1;
     ASSERT_TRUE(g_spawn_sync(nullptr, argv.data(), envp.data(), G_SPAWN_DEFAULT, nullptr, nullptr, &out, nullptr,
                              &status, nullptr));
-    EXPECT_STREQ(out, "irvelo-desktop 0.1.0\n");
+    EXPECT_EQ(std::string(out), std::string("irvelo-desktop ") + config::kVersion + "\n");
     g_free(out);
     EXPECT_TRUE(g_spawn_check_wait_status(status, nullptr));
   }

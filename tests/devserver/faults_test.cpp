@@ -178,7 +178,7 @@ TEST_F(DevServerTest, RequestLogKeepsMethodPathQueryHeadersAndBody) {
   c.method = "POST";
   c.url = ws(alpha, "/timer/start") + "?x=1&y=%20";
   c.headers["Authorization"] = "Bearer " + key;
-  c.headers["X-Client"] = "linux/0.1.0 (Test)";
+  c.headers["X-Client"] = "linux/9.9 (Test)";
   c.body = R"({"description":"logged","projectId":null,"taskId":null,"tagIds":[]})";
   http.send(c);
   http.get(url("/api/health"));
@@ -189,7 +189,7 @@ TEST_F(DevServerTest, RequestLogKeepsMethodPathQueryHeadersAndBody) {
   EXPECT_EQ(r.path, "/api/v1/workspaces/" + alpha + "/timer/start");
   EXPECT_EQ(r.query, "x=1&y=%20");
   EXPECT_EQ(r.headers.at("authorization"), "Bearer " + key);
-  EXPECT_EQ(r.headers.at("x-client"), "linux/0.1.0 (Test)");
+  EXPECT_EQ(r.headers.at("x-client"), "linux/9.9 (Test)");
   EXPECT_EQ(r.headers.at("content-type"), "application/json");
   EXPECT_EQ(r.body, *c.body);
   for (const auto& [name, value] : r.headers)

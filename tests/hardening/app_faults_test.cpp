@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "app_fixture.hpp"
@@ -21,6 +22,11 @@ struct StartFault {
   const char* name;
   devserver::Fault fault;
 };
+
+// Logs name the case rather than dump its bytes.
+void PrintTo(const StartFault& c, std::ostream* os) {
+  *os << c.name;
+}
 
 devserver::Fault answer(int status, std::string body, std::string content_type = "application/json") {
   devserver::Fault fault;

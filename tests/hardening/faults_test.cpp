@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include <sigc++/connection.h>
@@ -111,6 +112,11 @@ struct FaultCase {
   devserver::Fault fault;
   bool by_poll;  // through the running-timer poll rather than a full refresh
 };
+
+// Logs name the case rather than dump its bytes.
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class EachFault : public StoreFaults, public ::testing::WithParamInterface<FaultCase> {};
 

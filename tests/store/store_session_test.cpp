@@ -75,6 +75,22 @@ TEST_F(StoreTest, StoredKeyLoadsOnStartAndAnExpiredKeyEndsTheSession) {
   run_for(50ms);  // the retired client goes away from an idle callback without trouble
 }
 
+// No Secret Service answers and a file stands where the settings folder
+// should be: the key cannot be kept, but the session works and says so.
+TEST_F(StoreTest, AKeyThatCannotBeSavedKeepsTheSessionAndSaysSo) {
+  g_setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", TRUE);
+  const std::string folder = std::string(g_get_user_config_dir()) + "/irvelo-desktop";
+  ASSERT_TRUE(g_file_set_contents(folder.c_str(), "blocker\n", -1, nullptr));
+  persistent_store();
+  store->sign_in(server.base_url(), server.api_key());
+  ASSERT_TRUE(wait_ready());
+  EXPECT_EQ(store->error.value_or(""),
+            "Signed in, but your API key could not be saved. You will need to sign in again after a restart.");
+  EXPECT_EQ(store->api_key, server.api_key());
+  EXPECT_TRUE(store->bootstrap);
+  EXPECT_EQ(Credentials::load(server.base_url()), std::nullopt);
+}
+
 TEST_F(StoreTest, EphemeralSessionsLeaveStoredCredentialsAndServerAlone) {
   settings.server_url = "https://stored.example.org";
   settings.key_origin = "connect";  // describes the stored key, not the one in use

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "core/owned.hpp"
 #include "devserver/service.hpp"
 
 namespace irvelo::devserver {
@@ -39,10 +40,9 @@ HttpRequest read_request(SoupServerMessage* msg) {
       soup_server_message_get_request_headers(msg),
       [](const char* name, const char* value, gpointer data) {
         auto& headers = *static_cast<std::map<std::string, std::string>*>(data);
-        char* lower = g_ascii_strdown(name, -1);
-        auto [it, inserted] = headers.emplace(lower, value);
+        const CharPtr lower(g_ascii_strdown(name, -1));
+        auto [it, inserted] = headers.emplace(lower.get(), value);
         if (!inserted) it->second += std::string(", ") + value;
-        g_free(lower);
       },
       &r.headers);
   SoupMessageBody* body = soup_server_message_get_request_body(msg);
@@ -66,14 +66,13 @@ void respond(SoupServerMessage* msg, const HttpResponse& response) {
 // had been kept alive from an earlier request; a cut-off body is a transport
 // failure that no client retries.
 void drop(SoupServerMessage* msg) {
-  GIOStream* stream = soup_server_message_steal_connection(msg);
+  const ObjectPtr<GIOStream> stream(soup_server_message_steal_connection(msg));
   if (stream == nullptr) return;
   static constexpr char kPartial[] =
       "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 4096\r\n\r\n{\"running\":";
-  g_output_stream_write_all(g_io_stream_get_output_stream(stream), kPartial, sizeof kPartial - 1, nullptr, nullptr,
-                            nullptr);
-  g_io_stream_close(stream, nullptr, nullptr);
-  g_object_unref(stream);
+  g_output_stream_write_all(g_io_stream_get_output_stream(stream.get()), kPartial, sizeof kPartial - 1, nullptr,
+                            nullptr, nullptr);
+  g_io_stream_close(stream.get(), nullptr, nullptr);
 }
 
 // Writes an oversized answer on a stolen connection: the Endless body in
@@ -86,21 +85,19 @@ struct OversizeWriter {
     return "100000\r\n" + data + "\r\n";
   }();
 
-  GIOStream* stream = nullptr;          // owned
+  ObjectPtr<GIOStream> stream;
   GCancellable* cancellable = nullptr;  // the server's
-  std::vector<GIOStream*>* held = nullptr;
+  std::vector<ObjectPtr<GIOStream>>* held = nullptr;
   int* writing = nullptr;  // the server waits for this count to reach 0 before it goes
   int left = kChunks;
 
-  ~OversizeWriter() {
-    if (stream != nullptr) g_object_unref(stream);
-    --*writing;
-  }
+  ~OversizeWriter() { --*writing; }
 
-  static void start(GIOStream* stream, Fault::Oversize kind, GCancellable* cancellable, std::vector<GIOStream*>* held,
-                    int* writing) {
+  static void start(ObjectPtr<GIOStream> stream, Fault::Oversize kind, GCancellable* cancellable,
+                    std::vector<ObjectPtr<GIOStream>>* held, int* writing) {
     ++*writing;
-    auto* w = new OversizeWriter{stream, cancellable, held, writing, kind == Fault::Oversize::Endless ? kChunks : 0};
+    auto* w = new OversizeWriter{std::move(stream), cancellable, held, writing,
+                                 kind == Fault::Oversize::Endless ? kChunks : 0};
     static const std::string kDeclared =
         "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1073741824\r\n\r\n";
     static const std::string kEndless =
@@ -109,8 +106,8 @@ struct OversizeWriter {
   }
 
   void write(const std::string& data) {
-    g_output_stream_write_all_async(g_io_stream_get_output_stream(stream), data.data(), data.size(), G_PRIORITY_DEFAULT,
-                                    cancellable, &OversizeWriter::written, this);
+    g_output_stream_write_all_async(g_io_stream_get_output_stream(stream.get()), data.data(), data.size(),
+                                    G_PRIORITY_DEFAULT, cancellable, &OversizeWriter::written, this);
   }
 
   static void written(GObject* source, GAsyncResult* result, gpointer data) {
@@ -123,7 +120,7 @@ struct OversizeWriter {
       w.release()->write(kChunk);
       return;
     }
-    w->held->push_back(std::exchange(w->stream, nullptr));
+    w->held->push_back(std::move(w->stream));
   }
 };
 
@@ -157,8 +154,8 @@ struct DevServer::Impl {
   // A message held back by a delay.
   struct Pending {
     Impl* impl = nullptr;
-    SoupServerMessage* msg = nullptr;
-    GSource* source = nullptr;
+    ObjectPtr<SoupServerMessage> msg;
+    SourcePtr source;
     gulong disconnected = 0;
     bool gone = false;
     HttpRequest request;
@@ -170,16 +167,16 @@ struct DevServer::Impl {
 
   Service service;
   bool log_requests = false;
-  SoupServer* server = nullptr;
-  GMainContext* context = nullptr;
+  ObjectPtr<SoupServer> server;
+  MainContextPtr context;
   std::uint16_t port = 0;
   std::vector<RecordedRequest> log;
   std::vector<std::pair<std::string, Fault>> faults;  // in injection order
   std::list<Pending> pending;
   // Connections of oversized answers: their writes end with the server, and
   // they stay open until then.
-  GCancellable* cancellable = g_cancellable_new();
-  std::vector<GIOStream*> held;
+  ObjectPtr<GCancellable> cancellable{g_cancellable_new()};
+  std::vector<ObjectPtr<GIOStream>> held;
   int writing = 0;
 
   std::optional<Fault> take_fault(const std::string& path) {
@@ -202,9 +199,9 @@ struct DevServer::Impl {
       drop(msg);
       return;
     }
-    if (fault && fault->oversize != Fault::Oversize::None) {
-      if (GIOStream* stream = soup_server_message_steal_connection(msg))
-        OversizeWriter::start(stream, fault->oversize, cancellable, &held, &writing);
+    if (fault && fault->oversize != Fault::Oversize::Off) {
+      if (ObjectPtr<GIOStream> stream{soup_server_message_steal_connection(msg)})
+        OversizeWriter::start(std::move(stream), fault->oversize, cancellable.get(), &held, &writing);
       return;
     }
     if (fault && fault->status != 0) {
@@ -224,37 +221,36 @@ struct DevServer::Impl {
   static gboolean on_delay_over(gpointer data) {
     auto* p = static_cast<Pending*>(data);
     Impl* impl = p->impl;
-    SoupServerMessage* msg = p->msg;
+    // Kept past the erasing of its entry (which releases the source) below.
+    const ObjectPtr<SoupServerMessage> msg = std::move(p->msg);
     if (!p->gone) {
-      soup_server_message_unpause(msg);
+      soup_server_message_unpause(msg.get());
       if (p->early)
-        respond(msg, *p->early);
+        respond(msg.get(), *p->early);
       else
-        impl->answer(msg, p->request, p->fault);
+        impl->answer(msg.get(), p->request, p->fault);
     }
-    g_signal_handler_disconnect(msg, p->disconnected);
-    g_source_unref(p->source);
+    g_signal_handler_disconnect(msg.get(), p->disconnected);
     for (auto it = impl->pending.begin(); it != impl->pending.end(); ++it)
       if (&*it == p) {
         impl->pending.erase(it);
         break;
       }
-    g_object_unref(msg);
     return G_SOURCE_REMOVE;
   }
 
   void delay(SoupServerMessage* msg, HttpRequest request, Fault fault) {
     Pending& p = pending.emplace_back();
     p.impl = this;
-    p.msg = static_cast<SoupServerMessage*>(g_object_ref(msg));
+    p.msg.reset(static_cast<SoupServerMessage*>(g_object_ref(msg)));
     p.request = std::move(request);
     p.fault = std::move(fault);
     if (p.fault.answer_on_arrival && p.fault.status == 0) p.early = service.handle(p.request);
     p.disconnected = g_signal_connect(msg, "disconnected", G_CALLBACK(on_disconnected), &p);
     soup_server_message_pause(msg);
-    p.source = g_timeout_source_new(static_cast<guint>(p.fault.delay_ms));
-    g_source_set_callback(p.source, on_delay_over, &p, nullptr);
-    g_source_attach(p.source, context);
+    p.source.reset(g_timeout_source_new(static_cast<guint>(p.fault.delay_ms)));
+    g_source_set_callback(p.source.get(), on_delay_over, &p, nullptr);
+    g_source_attach(p.source.get(), context.get());
   }
 
   static void on_request(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer data) {
@@ -344,39 +340,35 @@ struct DevServer::Impl {
 };
 
 DevServer::DevServer(Options options) : impl_(std::make_unique<Impl>(options)) {
-  impl_->context = g_main_context_ref_thread_default();
+  impl_->context.reset(g_main_context_ref_thread_default());
   // raw-paths: the path arrives (and is logged) as sent; segments are decoded here.
-  impl_->server = soup_server_new("server-header", "irvelo-devserver ", "raw-paths", TRUE, nullptr);
-  soup_server_add_handler(impl_->server, nullptr, &Impl::on_request, impl_.get(), nullptr);
-  GError* error = nullptr;
-  if (!soup_server_listen_local(impl_->server, options.port, SOUP_SERVER_LISTEN_IPV4_ONLY, &error)) {
-    std::string message = error != nullptr ? error->message : "unknown error";
-    g_clear_error(&error);
-    g_object_unref(impl_->server);
-    g_main_context_unref(impl_->context);
+  impl_->server.reset(soup_server_new("server-header", "irvelo-devserver ", "raw-paths", TRUE, nullptr));
+  soup_server_add_handler(impl_->server.get(), nullptr, &Impl::on_request, impl_.get(), nullptr);
+  ErrorPtr error;
+  if (!soup_server_listen_local(impl_->server.get(), options.port, SOUP_SERVER_LISTEN_IPV4_ONLY, out(error))) {
+    // The server and the context go with impl_ as the exception leaves.
+    const std::string message = error != nullptr ? error->message : "unknown error";
     throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": " + message);
   }
-  GSList* uris = soup_server_get_uris(impl_->server);
+  const UriListPtr uris(soup_server_get_uris(impl_->server.get()));
   if (uris != nullptr) impl_->port = static_cast<std::uint16_t>(g_uri_get_port(static_cast<GUri*>(uris->data)));
-  g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
 }
 
 DevServer::~DevServer() {
   for (auto& p : impl_->pending) {
-    g_source_destroy(p.source);
-    g_source_unref(p.source);
-    g_signal_handler_disconnect(p.msg, p.disconnected);
+    g_source_destroy(p.source.get());
+    g_signal_handler_disconnect(p.msg.get(), p.disconnected);
   }
-  soup_server_disconnect(impl_->server);
-  g_object_unref(impl_->server);
-  for (auto& p : impl_->pending) g_object_unref(p.msg);
+  soup_server_disconnect(impl_->server.get());
+  impl_->server.reset();
+  // The held-back messages, after the server, with their destroyed sources.
   impl_->pending.clear();
-  g_cancellable_cancel(impl_->cancellable);
+  g_cancellable_cancel(impl_->cancellable.get());
   // Cancelled writes report back through the main context.
-  while (impl_->writing > 0) g_main_context_iteration(impl_->context, TRUE);
-  for (GIOStream* stream : impl_->held) g_object_unref(stream);
-  g_object_unref(impl_->cancellable);
-  g_main_context_unref(impl_->context);
+  while (impl_->writing > 0) g_main_context_iteration(impl_->context.get(), TRUE);
+  impl_->held.clear();
+  impl_->cancellable.reset();
+  impl_->context.reset();
 }
 
 std::string DevServer::base_url() const {

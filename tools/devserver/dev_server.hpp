@@ -50,8 +50,8 @@ struct Fault {
   // fields ignored): Declared promises 1 GiB in Content-Length and sends
   // nothing; Endless sends a chunked body that does not end (64 MiB, then it
   // waits). The connection stays open until the server goes.
-  enum class Oversize { None, Declared, Endless };
-  Oversize oversize = Oversize::None;
+  enum class Oversize { Off, Declared, Endless };
+  Oversize oversize = Oversize::Off;
   // With a delay and status 0: the answer as it was when the request came in,
   // sent late (as over a slow network), rather than made when the delay ends.
   bool answer_on_arrival = false;

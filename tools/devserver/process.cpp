@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "core/owned.hpp"
 #include "devserver/dev_server.hpp"
 
 namespace irvelo::devserver {
@@ -30,11 +31,10 @@ DevServerProcess::DevServerProcess(const std::string& executable, const std::str
   argv.push_back(nullptr);
   GPid pid = 0;
   gint out_fd = -1;
-  GError* error = nullptr;
+  ErrorPtr error;
   if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, child_setup, nullptr, &pid,
-                                nullptr, &out_fd, nullptr, &error)) {
-    std::string message = error != nullptr ? error->message : "unknown error";
-    g_clear_error(&error);
+                                nullptr, &out_fd, nullptr, out(error))) {
+    const std::string message = error != nullptr ? error->message : "unknown error";
     throw std::runtime_error("cannot start " + executable + ": " + message);
   }
   pid_ = pid;

@@ -4,32 +4,23 @@
 #include <glib.h>
 
 #include <map>
-#include <memory>
 #include <stdexcept>
 
+#include "core/owned.hpp"
 #include "devserver/service.hpp"
 
 namespace irvelo::devserver::model {
 namespace {
 
-struct ZoneDeleter {
-  void operator()(GTimeZone* tz) const { g_time_zone_unref(tz); }
-};
-struct DateTimeDeleter {
-  void operator()(GDateTime* dt) const { g_date_time_unref(dt); }
-};
-using ZonePtr = std::unique_ptr<GTimeZone, ZoneDeleter>;
-using DateTimePtr = std::unique_ptr<GDateTime, DateTimeDeleter>;
-
 // Zones are loaded once: reading the zone file is the slow part of a seed.
-ZonePtr zone_of(const std::string& name) {
-  static std::map<std::string, ZonePtr> cache;
+TimeZonePtr zone_of(const std::string& name) {
+  static std::map<std::string, TimeZonePtr> cache;
   auto it = cache.find(name);
   if (it == cache.end()) {
     GTimeZone* tz = g_time_zone_new_identifier(name.c_str());
-    it = cache.emplace(name, ZonePtr(tz != nullptr ? tz : g_time_zone_new_utc())).first;
+    it = cache.emplace(name, TimeZonePtr(tz != nullptr ? tz : g_time_zone_new_utc())).first;
   }
-  return ZonePtr(g_time_zone_ref(it->second.get()));
+  return TimeZonePtr(g_time_zone_ref(it->second.get()));
 }
 
 // A calendar day in a zone.
@@ -39,7 +30,7 @@ struct Day {
 };
 
 Day day_before(const std::string& zone, std::int64_t now, int days_ago) {
-  ZonePtr tz = zone_of(zone);
+  const TimeZonePtr tz = zone_of(zone);
   DateTimePtr utc(g_date_time_new_from_unix_utc(now));
   DateTimePtr local(g_date_time_to_timezone(utc.get(), tz.get()));
   DateTimePtr then(g_date_time_add_days(local.get(), -days_ago));
@@ -50,7 +41,7 @@ Day day_before(const std::string& zone, std::int64_t now, int days_ago) {
 }
 
 std::int64_t at(const std::string& zone, const Day& day, int hour, int minute) {
-  ZonePtr tz = zone_of(zone);
+  const TimeZonePtr tz = zone_of(zone);
   DateTimePtr dt(g_date_time_new(tz.get(), day.year, day.month, day.day, hour, minute, 0));
   return g_date_time_to_unix(dt.get());
 }

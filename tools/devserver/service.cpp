@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+
+#include "core/owned.hpp"
 
 namespace irvelo::devserver {
 
@@ -17,7 +18,7 @@ using FieldErrors = std::map<std::string, std::vector<std::string>>;
 
 namespace {
 
-constexpr const char* kVersion = "0.1.0-dev";
+constexpr const char* kVersion = "development";
 constexpr std::int64_t kCodeLifetime = 600;
 
 // Own small helpers rather than the client's (src/api), so the service checks
@@ -29,9 +30,8 @@ std::int64_t now_unix() {
 
 std::string base64url(const unsigned char* bytes, std::size_t n) {
   if (n == 0) return {};
-  gchar* encoded = g_base64_encode(bytes, n);
-  std::string out(encoded);
-  g_free(encoded);
+  const CharPtr encoded(g_base64_encode(bytes, n));
+  std::string out(encoded.get());
   for (char& c : out) {
     if (c == '+') c = '-';
     if (c == '/') c = '_';
@@ -58,10 +58,9 @@ std::string random_urlsafe(std::size_t n) {
 std::string pkce_challenge(const std::string& verifier) {
   guint8 digest[32];
   gsize length = sizeof digest;
-  GChecksum* sum = g_checksum_new(G_CHECKSUM_SHA256);
-  g_checksum_update(sum, reinterpret_cast<const guchar*>(verifier.data()), static_cast<gssize>(verifier.size()));
-  g_checksum_get_digest(sum, digest, &length);
-  g_checksum_free(sum);
+  const ChecksumPtr sum(g_checksum_new(G_CHECKSUM_SHA256));
+  g_checksum_update(sum.get(), reinterpret_cast<const guchar*>(verifier.data()), static_cast<gssize>(verifier.size()));
+  g_checksum_get_digest(sum.get(), digest, &length);
   return base64url(digest, length);
 }
 
@@ -169,10 +168,9 @@ std::optional<std::vector<std::string>> split_path(const std::string& path) {
     const std::size_t end = slash == std::string::npos ? path.size() : slash;
     const std::string raw = path.substr(pos, end - pos);
     if (raw.empty()) return std::nullopt;
-    char* decoded = g_uri_unescape_string(raw.c_str(), nullptr);
+    const CharPtr decoded(g_uri_unescape_string(raw.c_str(), nullptr));
     if (decoded == nullptr) return std::nullopt;
-    out.emplace_back(decoded);
-    g_free(decoded);
+    out.emplace_back(decoded.get());
     if (slash == std::string::npos) break;
     pos = slash + 1;
   }
@@ -182,13 +180,12 @@ std::optional<std::vector<std::string>> split_path(const std::string& path) {
 std::map<std::string, std::string> parse_query(const std::string& query) {
   std::map<std::string, std::string> out;
   if (query.empty()) return out;
-  GHashTable* params = g_uri_parse_params(query.c_str(), -1, "&", G_URI_PARAMS_NONE, nullptr);
+  const HashTablePtr params(g_uri_parse_params(query.c_str(), -1, "&", G_URI_PARAMS_NONE, nullptr));
   if (params == nullptr) return out;
   GHashTableIter it;
   gpointer k, v;
-  g_hash_table_iter_init(&it, params);
+  g_hash_table_iter_init(&it, params.get());
   while (g_hash_table_iter_next(&it, &k, &v)) out[static_cast<const char*>(k)] = static_cast<const char*>(v);
-  g_hash_table_unref(params);
   return out;
 }
 
@@ -215,29 +212,25 @@ struct Week {
 };
 
 Week week_of(std::int64_t now, const std::string& zone, int week_start) {
-  GTimeZone* tz = g_time_zone_new_identifier(zone.c_str());
-  if (tz == nullptr) tz = g_time_zone_new_utc();
-  GDateTime* utc = g_date_time_new_from_unix_utc(now);
-  GDateTime* local = g_date_time_to_timezone(utc, tz);
-  const int dow = g_date_time_get_day_of_week(local) % 7;  // 0 Sunday … 6 Saturday
+  TimeZonePtr tz(g_time_zone_new_identifier(zone.c_str()));
+  if (tz == nullptr) tz.reset(g_time_zone_new_utc());
+  const DateTimePtr utc(g_date_time_new_from_unix_utc(now));
+  const DateTimePtr local(g_date_time_to_timezone(utc.get(), tz.get()));
+  const int dow = g_date_time_get_day_of_week(local.get()) % 7;  // 0 Sunday … 6 Saturday
   const int back = ((dow - week_start) % 7 + 7) % 7;
   int y, m, d;
-  g_date_time_get_ymd(local, &y, &m, &d);
-  GDateTime* today = g_date_time_new(tz, y, m, d, 0, 0, 0);
-  GDateTime* first = g_date_time_add_days(today, -back);
-  GDateTime* last = g_date_time_add_days(first, 6);
-  GDateTime* after = g_date_time_add_days(first, 7);
+  g_date_time_get_ymd(local.get(), &y, &m, &d);
+  const DateTimePtr today(g_date_time_new(tz.get(), y, m, d, 0, 0, 0));
+  const DateTimePtr first(g_date_time_add_days(today.get(), -back));
+  const DateTimePtr last(g_date_time_add_days(first.get(), 6));
+  const DateTimePtr after(g_date_time_add_days(first.get(), 7));
   Week w;
-  char* f = g_date_time_format(first, "%Y-%m-%d");
-  char* t = g_date_time_format(last, "%Y-%m-%d");
-  w.from = f;
-  w.to = t;
-  g_free(f);
-  g_free(t);
-  w.begin = g_date_time_to_unix(first);
-  w.end = g_date_time_to_unix(after);
-  for (GDateTime* dt : {utc, local, today, first, last, after}) g_date_time_unref(dt);
-  g_time_zone_unref(tz);
+  const CharPtr f(g_date_time_format(first.get(), "%Y-%m-%d"));
+  const CharPtr t(g_date_time_format(last.get(), "%Y-%m-%d"));
+  w.from = f.get();
+  w.to = t.get();
+  w.begin = g_date_time_to_unix(first.get());
+  w.end = g_date_time_to_unix(after.get());
   return w;
 }
 
@@ -791,9 +784,8 @@ HttpResponse Service::connect_page(const HttpRequest& request) {
   bool challenge_ok = challenge.size() == 43 && challenge.find_first_not_of(
                                                     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
                                                     "0123456789-_") == std::string::npos;
-  char* scheme = redirect_uri.empty() ? nullptr : g_uri_parse_scheme(redirect_uri.c_str());
-  const std::string scheme_text = scheme != nullptr ? scheme : "";
-  g_free(scheme);
+  const CharPtr scheme(redirect_uri.empty() ? nullptr : g_uri_parse_scheme(redirect_uri.c_str()));
+  const std::string scheme_text = scheme != nullptr ? scheme.get() : "";
   const bool redirect_ok = scheme_text == "irvelo" || scheme_text == "http" || scheme_text == "https";
   if (!challenge_ok || !redirect_ok) {
     std::string why = !challenge_ok ? "The sign-in request carries no valid PKCE challenge."
