@@ -28,4 +28,8 @@ unsigned background_grace_ms() {
   return shortened_interval(g_getenv("IRVELO_TEST_BACKGROUND_GRACE_MS"), kBackgroundGraceMs);
 }
 
+unsigned panel_release_seconds() {
+  return shortened_interval(g_getenv("IRVELO_TEST_PANEL_RELEASE_SECONDS"), kPanelReleaseSeconds);
+}
+
 }  // namespace irvelo::api

@@ -7,11 +7,14 @@
 #include <glibmm/ustring.h>
 #include <glibmm/variantdict.h>
 
+#include <malloc.h>
+
 #include <cctype>
 #include <utility>
 #include <vector>
 
 #include "api/intervals.hpp"
+#include "app/renderer.hpp"
 #include "config.hpp"
 #include "core/owned.hpp"
 #include "core/time_format.hpp"
@@ -53,6 +56,7 @@ Application::~Application() {
   ready_wait_.disconnect();
   ready_idle_.disconnect();
   background_wait_.disconnect();
+  panel_release_.disconnect();
   // The windows go before the tray and the store they show, and all of them
   // before the settings they may refer to.
   settings_window_.reset();
@@ -67,12 +71,43 @@ Glib::RefPtr<Application> Application::create() {
 
 void Application::on_startup() {
   Gtk::Application::on_startup();
+  // GTK has read its debug flags by now.
+  forget_rendering_choice();
   // Every window built from here on is styled by it.
   ui::install_css();
 
   settings_ = Settings::load();
   store_ = std::make_unique<TrackerStore>(settings_,
                                           ephemeral_credentials(g_getenv("IRVELO_API_KEY"), g_getenv("IRVELO_SERVER")));
+
+  tray_ = std::make_unique<ui::Tray>();
+  tray_->signal_available().connect(sigc::mem_fun(*this, &Application::on_tray_available));
+  tray_->signal_activate().connect(sigc::mem_fun(*this, &Application::toggle_panel));
+
+  // The windows first, then the tray: the tray's texts are the cheapest and
+  // may read what the windows just showed. A window not built yet reads the
+  // store when it is.
+  store_->changed.connect([this] {
+    if (panel_) panel_->sync();
+    if (settings_window_) settings_window_->sync();
+    update_tray();
+  });
+  store_->tick.connect([this] {
+    if (panel_) panel_->sync_clock();
+    update_tray();
+  });
+
+  add_action("quit", sigc::mem_fun(*this, &Application::quit_app));
+  set_accel_for_action("win.refresh", "<Control>r");
+  set_accel_for_action("win.open-browser", "<Control>o");
+  set_accel_for_action("win.settings", "<Control>comma");
+  set_accel_for_action("app.quit", "<Control>q");
+
+  update_tray();
+}
+
+ui::PanelWindow& Application::ensure_panel() {
+  if (panel_) return *panel_;
   panel_ = std::make_unique<ui::PanelWindow>(*store_);
   add_window(*panel_);
   panel_->signal_settings().connect(sigc::mem_fun(*this, &Application::show_settings));
@@ -86,30 +121,43 @@ void Application::on_startup() {
       },
       false);
   panel_->set_hide_on_close(true);
+  panel_->signal_hide().connect(sigc::mem_fun(*this, &Application::schedule_panel_release));
+  panel_->signal_show().connect([this] { panel_release_.disconnect(); });
+  panel_->sync();
+  return *panel_;
+}
 
-  tray_ = std::make_unique<ui::Tray>();
-  tray_->signal_available().connect(sigc::mem_fun(*this, &Application::on_tray_available));
-  tray_->signal_activate().connect(sigc::mem_fun(*this, &Application::toggle_panel));
+void Application::schedule_panel_release() {
+  panel_release_.disconnect();
+  panel_release_ = Glib::signal_timeout().connect(
+      [this] {
+        // Forgotten, not disconnected: this callback must not destroy itself.
+        panel_release_ = sigc::connection();
+        release_panel();
+        return false;
+      },
+      api::panel_release_seconds() * 1000);
+}
 
-  // The panel first, then the settings window, then the tray: the tray's
-  // texts are the cheapest and may read what the windows just showed.
-  store_->changed.connect([this] {
-    panel_->sync();
-    if (settings_window_) settings_window_->sync();
-    update_tray();
-  });
-  store_->tick.connect([this] {
-    panel_->sync_clock();
-    update_tray();
-  });
-
-  add_action("quit", sigc::mem_fun(*this, &Application::quit_app));
-  set_accel_for_action("win.refresh", "<Control>r");
-  set_accel_for_action("win.open-browser", "<Control>o");
-  set_accel_for_action("win.settings", "<Control>comma");
-  set_accel_for_action("app.quit", "<Control>q");
-
-  update_tray();
+void Application::release_panel() {
+  if (!panel_ || panel_->get_visible()) return;
+  if (settings_window_ && settings_window_->get_visible()) return;
+  // The sign-in page keeps what was typed into it only in its widgets.
+  if (store_->phase != TrackerStore::Phase::Ready) return;
+  // A description still being edited goes to the store as leaving it would.
+  if (store_->editing_description) {
+    store_->editing_description = false;
+    store_->commit_description([] {});
+  }
+  if (settings_window_) {
+    remove_window(*settings_window_);
+    settings_window_.reset();
+  }
+  remove_window(*panel_);
+  panel_.reset();
+  // The widgets' memory goes back to the system instead of waiting in the
+  // allocator for a panel that may not open again for hours.
+  malloc_trim(0);
 }
 
 void Application::on_activate() {
@@ -227,23 +275,24 @@ void Application::quit_app() {
 }
 
 void Application::show_panel() {
-  if (panel_) panel_->present();
+  ensure_panel().present();
 }
 
 void Application::toggle_panel() {
-  if (!panel_) return;
-  if (panel_->get_visible() && panel_->is_active()) {
+  if (panel_ && panel_->get_visible() && panel_->is_active()) {
     panel_->close();
   } else {
-    panel_->present();
+    show_panel();
   }
 }
 
 void Application::show_settings() {
   if (!settings_window_) {
     settings_window_ = std::make_unique<ui::SettingsWindow>(*store_, settings_);
-    settings_window_->set_transient_for(*panel_);
+    settings_window_->set_transient_for(ensure_panel());
     settings_window_->signal_settings_changed().connect(sigc::mem_fun(*this, &Application::update_tray));
+    // Closed after the panel, it lets the panel go in its turn.
+    settings_window_->signal_hide().connect(sigc::mem_fun(*this, &Application::schedule_panel_release));
     add_window(*settings_window_);
   }
   settings_window_->sync();

@@ -3,7 +3,8 @@
 // The single-instance application: owns the settings, the tracker store and
 // the tray icon, answers command lines (its own and those forwarded by later
 // invocations), keeps the tray's texts in step with the store, and stays
-// alive while a tray host shows its icon.
+// alive while a tray host shows its icon. Its windows are built when first
+// shown and the panel is given back after a while hidden.
 
 #include <gtkmm/application.h>
 #include <sigc++/connection.h>
@@ -46,10 +47,16 @@ class Application : public Gtk::Application {
   void toggle_panel();
   // Creates the settings window on first use, refreshes and presents it.
   void show_settings();
+  // Destroys the panel (and a hidden settings window) when it is hidden and
+  // signed in, giving its memory back; the next show builds it anew from the
+  // store. Runs on its own some time after the panel was hidden.
+  void release_panel();
 
   // Null before start-up.
   [[nodiscard]] TrackerStore* store() { return store_.get(); }
   [[nodiscard]] ui::Tray* tray() { return tray_.get(); }
+  // Null until the panel is first needed, and again once a hidden panel has
+  // been given back (see release_panel).
   [[nodiscard]] ui::PanelWindow* panel() { return panel_.get(); }
   // Null until first shown and after quitting.
   [[nodiscard]] ui::SettingsWindow* settings_window() { return settings_window_.get(); }
@@ -66,6 +73,10 @@ class Application : public Gtk::Application {
   [[nodiscard]] bool panel_visible() const;
   [[nodiscard]] bool tray_shown() const;
   void decide_windows(bool action_chosen, bool callback_arrived, bool background);
+  // The panel, built on first use: a tray start shows no window until the
+  // user opens one.
+  ui::PanelWindow& ensure_panel();
+  void schedule_panel_release();
 
   Settings settings_;
   std::unique_ptr<TrackerStore> store_;
@@ -76,6 +87,7 @@ class Application : public Gtk::Application {
   sigc::connection ready_wait_;
   sigc::connection ready_idle_;
   sigc::connection background_wait_;
+  sigc::connection panel_release_;
 };
 
 }  // namespace irvelo

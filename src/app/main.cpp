@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/application.hpp"
+#include "app/renderer.hpp"
 #include "config.hpp"
 
 int main(int argc, char* argv[]) {
@@ -26,6 +27,8 @@ int main(int argc, char* argv[]) {
   bind_textdomain_codeset(GETTEXT_PACKAGE, "UTF-8");
   textdomain(GETTEXT_PACKAGE);
 
+  // Only the instance that starts GTK reads it; later invocations exit first.
+  irvelo::prefer_software_rendering();
   auto application = irvelo::Application::create();
   return application->run(argc, argv);
 }

@@ -6,6 +6,7 @@
 #include <glibmm/main.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <gtkmm/entry.h>
 #include <unistd.h>
 
 #include <functional>
@@ -36,6 +37,7 @@ class WindowTest : public AppSession {
     g_unsetenv("IRVELO_API_KEY");
     g_unsetenv("IRVELO_SERVER");
     g_unsetenv("IRVELO_TEST_BACKGROUND_GRACE_MS");
+    g_unsetenv("IRVELO_TEST_PANEL_RELEASE_SECONDS");
     AppSession::TearDown();
   }
 
@@ -71,7 +73,7 @@ class WindowTest : public AppSession {
     return finished;
   }
 
-  bool panel_shown() { return app->panel()->get_visible(); }
+  bool panel_shown() { return app->panel() != nullptr && app->panel()->get_visible(); }
   // Sends Escape to the panel's key controller, as the toolkit does.
   bool press_escape() {
     auto controllers = app->panel()->observe_controllers();
@@ -85,6 +87,16 @@ class WindowTest : public AppSession {
     }
     return false;
   }
+  // The panel's description entry, found as a user's eye finds it.
+  static Gtk::Entry* find_description(Gtk::Widget& root) {
+    if (auto* entry = dynamic_cast<Gtk::Entry*>(&root); entry && entry->has_css_class("description-field")) {
+      return entry;
+    }
+    for (auto* child = root.get_first_child(); child != nullptr; child = child->get_next_sibling()) {
+      if (auto* found = find_description(*child)) return found;
+    }
+    return nullptr;
+  }
   bool tray_up() {
     return run_until([this] { return app->tray()->available(); });
   }
@@ -93,6 +105,11 @@ class WindowTest : public AppSession {
   // body runs after the first command line) is dispatched after it.
   static void after_the_wait(bool& over) {
     Glib::signal_timeout().connect_once([&over] { over = true; }, api::background_grace_ms());
+  }
+
+  // The same for the delay after which a hidden panel is given back.
+  static void after_the_release(bool& over) {
+    Glib::signal_timeout().connect_once([&over] { over = true; }, api::panel_release_seconds() * 1000);
   }
 
   Glib::RefPtr<Application> app;
@@ -122,6 +139,11 @@ TEST_F(WindowTest, BackgroundStartStaysHiddenWhenAHostRegistersInTime) {
     ASSERT_TRUE(run_until([&] { return over; }));
     EXPECT_FALSE(panel_shown()) << "a tray icon answered within the wait";
     EXPECT_TRUE(app->held());
+    // Nothing is built for a window nobody has opened yet.
+    EXPECT_EQ(app->panel(), nullptr);
+    EXPECT_TRUE(app->get_windows().empty());
+    app->tray()->signal_activate().emit();
+    EXPECT_TRUE(panel_shown());
   }));
 }
 
@@ -210,6 +232,50 @@ TEST_F(WindowTest, TheSettingsWindowIsCreatedOnceAndDestroyedOnQuit) {
     app->quit_app();
     EXPECT_EQ(app->settings_window(), nullptr);
     for (auto* window : app->get_windows()) EXPECT_FALSE(window->get_visible());
+  }));
+}
+
+// A hidden panel is given back after a while and built anew from the store
+// when it opens again, with what the user typed and chose still there.
+TEST_F(WindowTest, AHiddenPanelIsReleasedAndComesBackAsItWas) {
+  g_setenv("IRVELO_TEST_PANEL_RELEASE_SECONDS", "1", TRUE);
+  EXPECT_TRUE(run({}, [&] {
+    ASSERT_TRUE(tray_up());
+    TrackerStore& store = *app->store();
+    ASSERT_TRUE(run_until([&] { return store.phase == TrackerStore::Phase::Ready && !store.busy; }));
+    ASSERT_FALSE(store.projects.empty());
+    auto* entry = find_description(*app->panel());
+    ASSERT_NE(entry, nullptr);
+    entry->grab_focus();
+    entry->set_text("Draft the release notes");
+    store.select_project(store.projects.front().id);
+    ASSERT_TRUE(run_until([&] { return !store.busy; }));
+
+    app->panel()->activate_action("win.settings");
+    app->panel()->close();
+    // Kept while the settings window, which belongs to it, is open.
+    bool over = false;
+    after_the_release(over);
+    ASSERT_TRUE(run_until([&] { return over; }));
+    ASSERT_NE(app->panel(), nullptr);
+    app->settings_window()->close();
+    ASSERT_TRUE(run_until([&] { return app->panel() == nullptr; }, 5s));
+    EXPECT_EQ(app->settings_window(), nullptr);
+    EXPECT_TRUE(app->get_windows().empty());
+
+    app->tray()->signal_activate().emit();
+    ASSERT_TRUE(panel_shown());
+    entry = find_description(*app->panel());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->get_text(), "Draft the release notes");
+    EXPECT_EQ(store.project_id, std::optional<std::string>(store.projects.front().id));
+    // Shown again before the delay is over, it stays.
+    app->panel()->close();
+    app->tray()->signal_activate().emit();
+    over = false;
+    after_the_release(over);
+    ASSERT_TRUE(run_until([&] { return over; }));
+    EXPECT_TRUE(panel_shown());
   }));
 }
 

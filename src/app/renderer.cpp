@@ -1,0 +1,25 @@
+#include "app/renderer.hpp"
+
+#include <glib.h>
+
+namespace irvelo {
+
+namespace {
+
+// Whether GDK_DEBUG is ours to take back.
+bool set_by_us = false;
+
+}  // namespace
+
+void prefer_software_rendering() {
+  if (g_getenv("GSK_RENDERER") != nullptr || g_getenv("GDK_DEBUG") != nullptr) return;
+  set_by_us = g_setenv("GDK_DEBUG", "gl-disable", FALSE) != FALSE;
+}
+
+void forget_rendering_choice() {
+  if (!set_by_us) return;
+  g_unsetenv("GDK_DEBUG");
+  set_by_us = false;
+}
+
+}  // namespace irvelo
