@@ -1,5 +1,6 @@
 #include "app/renderer.hpp"
 
+#include <gdk/gdk.h>
 #include <glib.h>
 
 namespace irvelo {
@@ -20,6 +21,10 @@ void forget_rendering_choice() {
   if (!set_by_us) return;
   g_unsetenv("GDK_DEBUG");
   set_by_us = false;
+  // GSK reads this name from the display before anything else.
+  if (GdkDisplay* display = gdk_display_get_default()) {
+    g_object_set_data(G_OBJECT(display), "gsk-renderer", const_cast<char*>("cairo"));
+  }
 }
 
 }  // namespace irvelo

@@ -11,9 +11,11 @@ namespace irvelo {
 // debug flags themselves (GSK_RENDERER or GDK_DEBUG set, even empty).
 void prefer_software_rendering();
 
-// Once GTK has read its debug flags: takes back what prefer_software_rendering
-// set, so that nothing this process launches (the browser, say) inherits it.
-// What the user set stays as it was.
+// Once GTK has opened its display: takes back what prefer_software_rendering
+// set, so that nothing this process launches (the browser, say) inherits it,
+// and names the cairo renderer on the display, so that GSK goes there
+// directly instead of first trying GL and logging why it could not. What the
+// user set stays as it was.
 void forget_rendering_choice();
 
 }  // namespace irvelo
