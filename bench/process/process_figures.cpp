@@ -117,7 +117,11 @@ class Child {
  public:
   Child(std::vector<std::string> command, const std::map<std::string, std::string>& environment) {
     gchar** env = g_get_environ();
-    for (const auto& [name, value] : environment) env = g_environ_setenv(env, name.c_str(), value.c_str(), TRUE);
+    // An empty value takes the variable away.
+    for (const auto& [name, value] : environment) {
+      env = value.empty() ? g_environ_unsetenv(env, name.c_str())
+                          : g_environ_setenv(env, name.c_str(), value.c_str(), TRUE);
+    }
     std::vector<gchar*> argv;
     for (auto& a : command) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -205,12 +209,26 @@ void add_between(const std::map<int, ThreadCounters>& before, const std::map<int
   }
 }
 
-long resident_kib(int pid) {
-  std::istringstream lines(read_file("/proc/" + std::to_string(pid) + "/status"));
+// A "Name:   123 kB" line of a /proc file, in KiB.
+long kib_of(const std::string& path, const std::string& name) {
+  std::istringstream lines(read_file(path));
   for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    if (line.rfind(name, 0) == 0) return std::stol(line.substr(name.size()));
   }
   return 0;
+}
+
+// Resident memory counts the shared libraries' pages too; private dirty
+// memory is what this process alone costs.
+struct Memory {
+  double resident_mib = 0;
+  double private_mib = 0;
+};
+
+Memory memory_of(int pid) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  return {static_cast<double>(kib_of(proc + "/status", "VmRSS:")) / 1024.0,
+          static_cast<double>(kib_of(proc + "/smaps_rollup", "Private_Dirty:")) / 1024.0};
 }
 
 double median(std::vector<double> values) {
@@ -249,20 +267,39 @@ class Figures {
   Figures(const Figures&) = delete;
   Figures& operator=(const Figures&) = delete;
 
-  void startup_and_memory() {
+  // With `defaults`, both programs run without the renderer variables the
+  // bench session sets, as users run them.
+  void startup_and_memory(bool defaults) {
+    const char* suffix = defaults ? " at defaults" : "";
     std::vector<double> bare_ms;
     std::vector<double> app_ms;
-    std::vector<double> bare_mib;
-    std::vector<double> app_mib;
+    std::vector<Memory> bare_memory;
+    std::vector<Memory> app_memory;
     for (int run = 0; run < runs_; ++run) {
       // Taken in turns, so a disturbance of the machine hits both alike.
-      first_frame({bare_}, bare_ms, bare_mib);
-      first_frame({app_}, app_ms, app_mib);
+      first_frame({bare_}, defaults, bare_ms, bare_memory);
+      first_frame({app_}, defaults, app_ms, app_memory);
     }
-    print("startup", "baseline: bare gtkmm window", median(bare_ms), "ms");
-    print("startup", "panel, signed in", median(app_ms), "ms");
-    print("memory", "baseline: bare gtkmm window", median(bare_mib), "MiB");
-    print("memory", "panel, signed in", median(app_mib), "MiB");
+    const std::string startup = std::string("startup") + suffix;
+    print(startup.c_str(), "baseline: bare gtkmm window", median(bare_ms), "ms");
+    print(startup.c_str(), "panel, signed in", median(app_ms), "ms");
+    std::vector<Memory> tray;
+    std::vector<Memory> kept;
+    std::vector<Memory> released;
+    if (defaults) {
+      for (int run = 0; run < runs_; ++run) {
+        tray.push_back(in_the_tray());
+        kept.push_back(after_the_panel(false));
+        released.push_back(after_the_panel(true));
+      }
+    }
+    print_memory(suffix, "baseline: bare gtkmm window", bare_memory);
+    print_memory(suffix, "panel, signed in", app_memory);
+    if (defaults) {
+      print_memory(suffix, "in the tray, panel never opened", tray);
+      print_memory(suffix, "in the tray, panel closed, kept", kept);
+      print_memory(suffix, "in the tray, panel closed, given back", released);
+    }
   }
 
   void idle() {
@@ -312,18 +349,67 @@ class Figures {
     return env;
   }
 
-  void first_frame(std::vector<std::string> command, std::vector<double>& ms, std::vector<double>& mib) {
+  std::map<std::string, std::string> environment(bool is_app, bool defaults) const {
+    auto env = is_app ? app_environment() : common_;
+    if (defaults) env["GSK_RENDERER"] = env["GDK_DEBUG"] = "";
+    return env;
+  }
+
+  void print_memory(const char* suffix, const std::string& figure, const std::vector<Memory>& runs) {
+    std::vector<double> resident;
+    std::vector<double> private_dirty;
+    for (const auto& m : runs) {
+      resident.push_back(m.resident_mib);
+      private_dirty.push_back(m.private_mib);
+    }
+    print((std::string("memory") + suffix).c_str(), figure, median(resident), "MiB");
+    print((std::string("private memory") + suffix).c_str(), figure, median(private_dirty), "MiB");
+  }
+
+  // Started with --background while a tray host is there, signed in, its
+  // panel never opened: what it costs all day in the tray.
+  Memory in_the_tray() {
+    host_.registrations.clear();
+    const gint64 started = g_get_monotonic_time();
+    Child app({app_, "--background"}, environment(true, true));
+    if (!run_until([&] { return !host_.registrations.empty(); }, 20s)) throw std::runtime_error("no tray item");
+    run_for(
+        std::chrono::milliseconds(std::max<gint64>(0, started + 5 * G_USEC_PER_SEC - g_get_monotonic_time()) / 1000));
+    return memory_of(app.pid());
+  }
+
+  // Started with its panel open, which the tray's click then closes; with
+  // `released`, the hidden panel is given back after a second instead of
+  // minutes. Measured three seconds after the close.
+  Memory after_the_panel(bool released) {
+    host_.registrations.clear();
+    auto env = environment(true, true);
+    if (released) env["IRVELO_TEST_PANEL_RELEASE_SECONDS"] = "1";
+    frames_.reset();
+    Child app({app_}, env);
+    if (!run_until([&] { return !host_.registrations.empty() && frames_.first_frame_us() != 0; }, 20s)) {
+      throw std::runtime_error("no panel");
+    }
+    run_for(3s);
+    const std::string item = host_.registrations.back();
+    if (!host_.call(item, "Activate", g_variant_new("(ii)", 0, 0))) throw std::runtime_error("no tray click");
+    run_for(3s);
+    return memory_of(app.pid());
+  }
+
+  void first_frame(std::vector<std::string> command, bool defaults, std::vector<double>& ms,
+                   std::vector<Memory>& memory) {
     const bool is_app = command.front() == app_;
     frames_.reset();
     const gint64 started = g_get_monotonic_time();
-    Child child(std::move(command), is_app ? app_environment() : common_);
+    Child child(std::move(command), environment(is_app, defaults));
     if (!run_until([&] { return frames_.first_frame_us() != 0 || child.ended(); }, 30s) || child.ended()) {
       throw std::runtime_error("no first frame");
     }
     ms.push_back(static_cast<double>(frames_.first_frame_us() - started) / 1000.0);
     // Memory once start-up is over: the account loaded, nothing pending.
     run_for(3s);
-    mib.push_back(static_cast<double>(resident_kib(child.pid())) / 1024.0);
+    memory.push_back(memory_of(child.pid()));
   }
 
   void invoke(std::vector<std::string> arguments) {
@@ -422,7 +508,8 @@ int main(int argc, char** argv) {
   }
   try {
     Figures figures(argv[1], argv[2], argc > 3 && std::string(argv[3]) == "--quick");
-    figures.startup_and_memory();
+    figures.startup_and_memory(false);
+    figures.startup_and_memory(true);
     figures.idle();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
