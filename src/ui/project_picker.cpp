@@ -2,7 +2,10 @@
 
 #include <glib.h>
 #include <glib/gi18n-lib.h>
-#include <gtkmm/listboxrow.h>
+#include <gtk/gtk.h>
+#include <gtkmm/eventcontrollerkey.h>
+#include <gtkmm/noselection.h>
+#include <gtkmm/signallistitemfactory.h>
 
 #include <algorithm>
 #include <map>
@@ -24,7 +27,58 @@ void sort_by_name(std::vector<const api::PickerProject*>& list) {
   std::sort(list.begin(), list.end(), [](const auto* a, const auto* b) { return before(a->name, b->name); });
 }
 
+// The widgets of one row, reused for whichever row scrolls into view: a
+// section title, or the dot, the name and the check mark of a project.
+class RowWidget : public Gtk::Box {
+ public:
+  RowWidget() : Gtk::Box(Gtk::Orientation::HORIZONTAL, 8) {
+    header.set_xalign(0);
+    header.set_hexpand(true);
+    header.add_css_class("picker-section");
+    name.set_xalign(0);
+    name.set_hexpand(true);
+    name.set_ellipsize(Pango::EllipsizeMode::END);
+    check.set_from_icon_name("object-select-symbolic");
+    append(header);
+    append(dot);
+    append(name);
+    append(check);
+  }
+
+  void show_row(const PickerRow& row, bool current) {
+    const bool is_header = row.kind == PickerRow::Kind::Header;
+    header.set_visible(is_header);
+    dot.set_visible(!is_header);
+    name.set_visible(!is_header);
+    check.set_visible(!is_header && current);
+    if (is_header) {
+      header.set_text(row.title);
+    } else {
+      dot.set_color(row.color, row.kind == PickerRow::Kind::NoProject);
+      name.set_text(row.title);
+    }
+  }
+
+  Gtk::Label header;
+  ColorDot dot{"", 9, true};
+  Gtk::Label name;
+  Gtk::Image check;
+};
+
 }  // namespace
+
+PickerRow::PickerRow() : Glib::ObjectBase(typeid(PickerRow)) {}
+
+Glib::RefPtr<PickerRow> PickerRow::create(Kind kind, std::string title, std::optional<std::string> id,
+                                          std::string color, std::size_t section) {
+  auto row = Glib::make_refptr_for_instance(new PickerRow());
+  row->kind = kind;
+  row->title = std::move(title);
+  row->id = std::move(id);
+  row->color = std::move(color);
+  row->section = section;
+  return row;
+}
 
 ProjectPicker::ProjectPicker() {
   add_css_class("picker");
@@ -53,6 +107,28 @@ ProjectPicker::ProjectPicker() {
     wrapper->set_halign(Gtk::Align::FILL);
   }
 
+  // gtkmm 4.8 has no custom filter; GTK's own calls back into shows().
+  filter = Glib::wrap(GTK_FILTER(gtk_custom_filter_new(
+      [](gpointer item, gpointer self) -> gboolean {
+        auto* row = dynamic_cast<PickerRow*>(Glib::wrap_auto(static_cast<GObject*>(item), false));
+        return row != nullptr && static_cast<ProjectPicker*>(self)->shows(*row);
+      },
+      this, nullptr)));
+  filtered = Gtk::FilterListModel::create(rows, filter);
+
+  auto factory = Gtk::SignalListItemFactory::create();
+  factory->signal_setup().connect(
+      [](const Glib::RefPtr<Gtk::ListItem>& item) { item->set_child(*Gtk::make_managed<RowWidget>()); });
+  factory->signal_bind().connect([this](const Glib::RefPtr<Gtk::ListItem>& item) {
+    auto row = std::dynamic_pointer_cast<PickerRow>(item->get_item());
+    auto* widget = dynamic_cast<RowWidget*>(item->get_child());
+    if (!row || widget == nullptr) return;
+    const bool header = row->kind == PickerRow::Kind::Header;
+    item->set_activatable(!header);
+    item->set_selectable(false);
+    widget->show_row(*row, !header && row->id == selected);
+  });
+
   popover.add_css_class("menu");
   popover_box.set_size_request(300, -1);
   // gtkmm 4.8 wraps SearchEntry::set_placeholder_text with the GtkEntry call,
@@ -62,19 +138,27 @@ ProjectPicker::ProjectPicker() {
   scroller.set_max_content_height(380);
   scroller.set_propagate_natural_height(true);
   list.add_css_class("picker-list");
-  list.set_selection_mode(Gtk::SelectionMode::NONE);
-  list.set_activate_on_single_click(true);
+  list.set_model(Gtk::NoSelection::create(filtered));
+  list.set_factory(factory);
+  list.set_single_click_activate(true);
   scroller.set_child(list);
   popover_box.append(search);
   popover_box.append(scroller);
   popover.set_child(popover_box);
   set_popover(popover);
 
-  list.signal_row_activated().connect(sigc::mem_fun(*this, &ProjectPicker::on_row_activated));
-  search.signal_changed().connect(sigc::mem_fun(*this, &ProjectPicker::rebuild));
+  list.signal_activate().connect(sigc::mem_fun(*this, &ProjectPicker::choose));
+  search.signal_changed().connect(sigc::mem_fun(*this, &ProjectPicker::apply_search));
+  search.signal_activate().connect(sigc::mem_fun(*this, &ProjectPicker::pick_first_match));
   popover.signal_show().connect(sigc::mem_fun(*this, &ProjectPicker::on_popover_shown));
 
   refresh_label();
+}
+
+ProjectPicker::~ProjectPicker() {
+  // The filter calls back into this object; the list may outlive it briefly.
+  list.set_model({});
+  filtered->set_filter({});
 }
 
 bool ProjectPicker::matches(const api::PickerProject& project, const std::string& query) {
@@ -93,6 +177,7 @@ void ProjectPicker::set_projects(const std::vector<api::PickerProject>& list_in)
   }
   if (print != fingerprint) {
     fingerprint = std::move(print);
+    stale = true;
     // A closed popover is rebuilt when it next opens.
     if (popover.get_visible()) rebuild();
   }
@@ -100,8 +185,19 @@ void ProjectPicker::set_projects(const std::vector<api::PickerProject>& list_in)
 }
 
 void ProjectPicker::set_selected(const std::optional<std::string>& id) {
+  if (id == selected) return;
+  const auto previous = selected;
   selected = id;
   refresh_label();
+  if (!stale) rebind(previous, selected);
+}
+
+void ProjectPicker::rebind(const std::optional<std::string>& a, const std::optional<std::string>& b) {
+  for (guint i = 0; i < rows->get_n_items(); ++i) {
+    const auto row = rows->get_item(i);
+    if (row->kind != PickerRow::Kind::Header && (row->id == a || row->id == b))
+      g_list_model_items_changed(G_LIST_MODEL(rows->gobj()), i, 1, 1);
+  }
 }
 
 void ProjectPicker::refresh_label() {
@@ -122,18 +218,10 @@ void ProjectPicker::refresh_label() {
 }
 
 void ProjectPicker::rebuild() {
-  while (auto* row = list.get_row_at_index(0)) list.remove(*row);
-  row_ids.clear();
-  row_selectable.clear();
-
-  const std::string query = fold(search.get_text());
-  if (query.empty()) add_item(nullptr);
-
   std::vector<const api::PickerProject*> favorites;
   std::map<std::string, std::vector<const api::PickerProject*>> by_client;
   std::vector<const api::PickerProject*> no_client;
   for (const auto& p : projects) {
-    if (!matches(p, query)) continue;
     if (p.favorite) {
       favorites.push_back(&p);
     } else if (p.client_name) {
@@ -143,80 +231,101 @@ void ProjectPicker::rebuild() {
     }
   }
 
-  if (!favorites.empty()) {
-    add_section(_("Favorites"));
-    for (const auto* p : favorites) add_item(p);
-  }
+  std::vector<Glib::RefPtr<PickerRow>> built;
+  built.reserve(projects.size() + by_client.size() + 3);
+  built.push_back(PickerRow::create(PickerRow::Kind::NoProject, _("No project")));
+  std::size_t section = 0;
+  const auto add_section = [&](const std::string& title, std::vector<const api::PickerProject*>& group) {
+    if (group.empty()) return;
+    ++section;
+    built.push_back(PickerRow::create(PickerRow::Kind::Header, title, std::nullopt, {}, section));
+    for (const auto* p : group) {
+      auto row = PickerRow::create(PickerRow::Kind::Project, p->name, p->id, p->color, section);
+      row->name_folded = fold(p->name);
+      if (p->client_name) row->client_folded = fold(*p->client_name);
+      built.push_back(std::move(row));
+    }
+  };
 
+  add_section(_("Favorites"), favorites);
   std::vector<std::string> clients;
   for (const auto& entry : by_client) clients.push_back(entry.first);
   std::sort(clients.begin(), clients.end(), before);
   for (const auto& client : clients) {
     auto& group = by_client[client];
     sort_by_name(group);
-    add_section(client);
-    for (const auto* p : group) add_item(p);
+    add_section(client, group);
   }
+  sort_by_name(no_client);
+  add_section(_("No client"), no_client);
 
-  if (!no_client.empty()) {
-    sort_by_name(no_client);
-    add_section(_("No client"));
-    for (const auto* p : no_client) add_item(p);
-  }
+  section_matches.assign(section + 1, true);
+  stale = false;
+  rows->splice(0, rows->get_n_items(), built);
+  // Applies the search to the new rows, which may have changed their sections.
+  query.clear();
+  apply_search();
 }
 
-void ProjectPicker::add_section(const Glib::ustring& title) {
-  auto* text = Gtk::make_managed<Gtk::Label>(title);
-  text->set_xalign(0);
-  text->add_css_class("picker-section");
-  auto* row = Gtk::make_managed<Gtk::ListBoxRow>();
-  row->set_child(*text);
-  row->set_activatable(false);
-  // Keyboard navigation passes over headers as well.
-  row->set_focusable(false);
-  list.append(*row);
-  row_ids.emplace_back(std::nullopt);
-  row_selectable.push_back(false);
-}
-
-void ProjectPicker::add_item(const api::PickerProject* project) {
-  auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-  box->append(*Gtk::make_managed<ColorDot>(project ? project->color : "", 9, project == nullptr));
-  auto* name = Gtk::make_managed<Gtk::Label>(project ? Glib::ustring(project->name) : Glib::ustring(_("No project")));
-  name->set_xalign(0);
-  name->set_hexpand(true);
-  name->set_ellipsize(Pango::EllipsizeMode::END);
-  box->append(*name);
-
-  const bool current = project ? (selected && *selected == project->id) : !selected;
-  if (current) {
-    auto* check = Gtk::make_managed<Gtk::Image>();
-    check->set_from_icon_name("object-select-symbolic");
-    box->append(*check);
+void ProjectPicker::apply_search() {
+  const std::string now = fold(search.get_text());
+  if (now == query && !section_matches.empty()) return;
+  query = now;
+  std::fill(section_matches.begin(), section_matches.end(), query.empty());
+  if (!query.empty()) {
+    for (guint i = 0; i < rows->get_n_items(); ++i) {
+      const auto row = rows->get_item(i);
+      if (row->kind == PickerRow::Kind::Project && shows(*row)) section_matches[row->section] = true;
+    }
   }
-
-  auto* row = Gtk::make_managed<Gtk::ListBoxRow>();
-  row->set_child(*box);
-  row->set_activatable(true);
-  list.append(*row);
-  row_ids.emplace_back(project ? std::optional<std::string>(project->id) : std::nullopt);
-  row_selectable.push_back(true);
+  gtk_filter_changed(filter->gobj(), GTK_FILTER_CHANGE_DIFFERENT);
 }
 
-void ProjectPicker::on_row_activated(Gtk::ListBoxRow* row) {
-  if (!row) return;
-  const int index = row->get_index();
-  if (index < 0 || static_cast<std::size_t>(index) >= row_ids.size() || !row_selectable[index]) return;
-  const std::optional<std::string> id = row_ids[index];
+bool ProjectPicker::shows(const PickerRow& row) const {
+  switch (row.kind) {
+    case PickerRow::Kind::NoProject:
+      return query.empty();
+    case PickerRow::Kind::Header:
+      return row.section < section_matches.size() && section_matches[row.section];
+    case PickerRow::Kind::Project:
+      return query.empty() || row.name_folded.find(query) != std::string::npos ||
+             row.client_folded.find(query) != std::string::npos;
+  }
+  return false;
+}
+
+Glib::RefPtr<PickerRow> ProjectPicker::row_at(guint position) const {
+  if (position >= filtered->get_n_items()) return {};
+  return std::dynamic_pointer_cast<PickerRow>(filtered->get_object(position));
+}
+
+void ProjectPicker::choose(guint position) {
+  const auto row = row_at(position);
+  if (!row || row->kind == PickerRow::Kind::Header) return;
+  const std::optional<std::string> id = row->id;
   popover.popdown();
   // Choosing what is already selected only closes the list.
   if (id != selected) signal_selected_.emit(id);
 }
 
+void ProjectPicker::pick_first_match() {
+  for (guint i = 0; i < filtered->get_n_items(); ++i) {
+    if (const auto row = row_at(i); row && row->kind != PickerRow::Kind::Header) {
+      choose(i);
+      return;
+    }
+  }
+}
+
 void ProjectPicker::on_popover_shown() {
   search.set_text("");
   search.set_visible(projects.size() > kSearchThreshold);
-  rebuild();
+  if (stale) rebuild();
+  apply_search();
+  // Each opening starts at the top, as the list's own action scrolls.
+  if (filtered->get_n_items() > 0) {
+    gtk_widget_activate_action(GTK_WIDGET(list.gobj()), "list.scroll-to-item", "u", 0u);
+  }
   if (search.get_visible()) search.grab_focus();
 }
 

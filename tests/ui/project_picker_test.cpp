@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <gtkmm/image.h>
-#include <gtkmm/listboxrow.h>
 
 #include <clocale>
 #include <cstdlib>
@@ -21,32 +20,49 @@ namespace {
 class PickerProbe : public ProjectPicker {
  public:
   using ProjectPicker::dot;
+  using ProjectPicker::filtered;
   using ProjectPicker::label;
   using ProjectPicker::list;
   using ProjectPicker::popover;
-  using ProjectPicker::row_ids;
-  using ProjectPicker::row_selectable;
+  using ProjectPicker::row_at;
   using ProjectPicker::search;
 
-  // One line per row: "# Title" for a section, the project name for a row,
-  // with " ✓" on the row carrying the check mark.
+  // One line per row as drawn: "# Title" for a section, the project name for
+  // a row, with " ✓" on the row showing the check mark. Read from the row
+  // widgets, so every row of the list must have one (short lists do).
   std::vector<std::string> rows() {
+    test::drain_events();
     std::vector<std::string> out;
-    for (int i = 0; auto* row = list.get_row_at_index(i); ++i) {
-      const std::string text = test::label_texts(*row);
-      bool checked = false;
-      for (auto* image : test::find_all<Gtk::Image>(*row))
-        checked |= image->get_icon_name() == "object-select-symbolic";
-      out.push_back(row_selectable.at(i) ? text + (checked ? " ✓" : "") : "# " + text);
+    for (auto* item = list.get_first_child(); item != nullptr; item = item->get_next_sibling()) {
+      if (!item->get_visible()) continue;
+      std::string text;
+      for (auto* label : test::find_all<Gtk::Label>(*item)) {
+        if (!label->get_visible()) continue;
+        text = (label->has_css_class("picker-section") ? "# " : "") + label->get_text().raw();
+      }
+      for (auto* image : test::find_all<Gtk::Image>(*item)) {
+        if (image->get_visible() && image->get_icon_name() == "object-select-symbolic") text += " ✓";
+      }
+      out.push_back(text);
     }
+    EXPECT_EQ(out.size(), filtered->get_n_items()) << "rows without widgets";
     return out;
   }
 
-  Gtk::ListBoxRow* row_named(const std::string& text) {
-    for (int i = 0; auto* row = list.get_row_at_index(i); ++i) {
-      if (test::label_texts(*row) == text) return row;
+  // The ids of the rows in order; none for headers and "No project".
+  std::vector<std::optional<std::string>> ids() {
+    std::vector<std::optional<std::string>> out;
+    for (guint i = 0; i < filtered->get_n_items(); ++i) out.push_back(row_at(i)->id);
+    return out;
+  }
+
+  // What a click or Enter on the row at `position` does.
+  void activate(guint position) { g_signal_emit_by_name(list.gobj(), "activate", position); }
+  std::optional<guint> position_of(const std::string& title) {
+    for (guint i = 0; i < filtered->get_n_items(); ++i) {
+      if (row_at(i)->title == title) return i;
     }
-    return nullptr;
+    return std::nullopt;
   }
 
   // The search entry hands its focus to its inner text widget.
@@ -105,7 +121,7 @@ TEST_F(ProjectPickerTest, SectionsListEveryProjectOnceInItsGroup) {
   EXPECT_EQ(picker.rows(),
             (std::vector<std::string>{"No project", "# Favorites", "Roadmap", "Zebra", "# Acme Inc.", "Apps", "Website",
                                       "# Beta Co", "Audit ✓", "# No client", "Admin", "Internal"}));
-  EXPECT_EQ(picker.row_ids,
+  EXPECT_EQ(picker.ids(),
             (std::vector<std::optional<std::string>>{std::nullopt, std::nullopt, "2", "6", std::nullopt, "7", "1",
                                                      std::nullopt, "4", std::nullopt, "5", "3"}));
 }
@@ -216,13 +232,10 @@ TEST_F(ProjectPickerTest, SectionHeadersCannotBeChosen) {
   picker.set_projects({project("1", "Website", "Acme Inc."), project("2", "Roadmap", std::nullopt, true)});
   ASSERT_TRUE(picker.open());
   int headers = 0;
-  for (int i = 0; auto* row = picker.list.get_row_at_index(i); ++i) {
-    if (picker.row_selectable.at(i)) continue;
+  for (guint i = 0; i < picker.filtered->get_n_items(); ++i) {
+    if (picker.row_at(i)->kind != PickerRow::Kind::Header) continue;
     ++headers;
-    EXPECT_FALSE(row->get_activatable());
-    EXPECT_FALSE(row->get_focusable());                                       // keyboard navigation passes over it
-    row->activate();                                                          // what Enter on a focused row does
-    g_signal_emit_by_name(picker.list.gobj(), "row-activated", row->gobj());  // a click
+    picker.activate(i);
   }
   EXPECT_EQ(headers, 2);
   EXPECT_TRUE(emitted.empty());
@@ -239,14 +252,35 @@ TEST_F(ProjectPickerTest, ChoosingEmitsOnlyAChangeAndAlwaysCloses) {
   for (const auto& row : std::vector<Row>{{"Website", {}}, {"Roadmap", {"2"}}, {"No project", {std::nullopt}}}) {
     emitted.clear();
     ASSERT_TRUE(picker.open());
-    auto* target = picker.row_named(row.row);
-    ASSERT_NE(target, nullptr) << row.row;
-    target->activate();
+    const auto target = picker.position_of(row.row);
+    ASSERT_TRUE(target.has_value()) << row.row;
+    picker.activate(*target);
     EXPECT_FALSE(picker.popover.get_visible()) << row.row;
     EXPECT_EQ(emitted, row.emitted) << row.row;
   }
   // The picker's own selection follows only the store.
   EXPECT_EQ(picker.label.get_text(), "Website");
+}
+
+TEST_F(ProjectPickerTest, EnterPicksTheFirstMatchAndTheCheckMarkFollowsTheStore) {
+  picker.set_projects(numbered(13));
+  picker.set_selected("p1");
+  ASSERT_TRUE(picker.open());
+  picker.search.set_text("2");
+  EXPECT_EQ(picker.rows(), (std::vector<std::string>{"# No client", "Project 12", "Project 2"}));
+  picker.set_selected("p2");  // chosen elsewhere while the list is open
+  EXPECT_EQ(picker.rows(), (std::vector<std::string>{"# No client", "Project 12", "Project 2 ✓"}));
+
+  g_signal_emit_by_name(picker.search.gobj(), "activate");
+  EXPECT_EQ(emitted, (std::vector<std::optional<std::string>>{"p12"}));
+  EXPECT_FALSE(picker.popover.get_visible());
+
+  // Without a match Enter leaves the list open and chooses nothing.
+  ASSERT_TRUE(picker.open());
+  picker.search.set_text("zzz");
+  g_signal_emit_by_name(picker.search.gobj(), "activate");
+  EXPECT_EQ(emitted.size(), 1u);
+  EXPECT_TRUE(picker.popover.get_visible());
 }
 
 TEST_F(ProjectPickerTest, ChangedListRebuildsAnOpenPopoverKeepingTheSearch) {
@@ -255,13 +289,13 @@ TEST_F(ProjectPickerTest, ChangedListRebuildsAnOpenPopoverKeepingTheSearch) {
   ASSERT_TRUE(picker.open());
   picker.search.set_text("project 1");
   EXPECT_EQ(picker.rows().size(), 5u);  // "# No client" and Project 1, 10, 11, 12
-  auto* first_before = picker.list.get_row_at_index(1);
+  const auto first_before = picker.row_at(1);
 
   // Only tasks change: the open list stays as it is.
   list[1].tasks = {{"t", "Task"}};
   list[1].billable_by_default = true;
   picker.set_projects(list);
-  EXPECT_EQ(picker.list.get_row_at_index(1), first_before);
+  EXPECT_EQ(picker.row_at(1), first_before);
 
   list[1].name = "Project 1 renamed";
   list.push_back(project("new", "Project 100", "Client"));
