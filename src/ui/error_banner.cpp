@@ -2,6 +2,8 @@
 
 #include <glib/gi18n-lib.h>
 
+#include "ui/accessible.hpp"
+
 namespace irvelo::ui {
 
 ErrorBanner::ErrorBanner() {
@@ -18,11 +20,10 @@ ErrorBanner::ErrorBanner() {
   label.set_selectable(true);
   label.set_max_width_chars(36);
 
-  button.set_icon_name("window-close-symbolic");
   button.add_css_class("flat");
   button.add_css_class("circular");
   button.set_valign(Gtk::Align::START);
-  button.set_tooltip_text(_("Dismiss"));
+  set_icon_and_name(button, "window-close-symbolic", _("Dismiss"));
   button.signal_clicked().connect([this] { signal_dismiss_.emit(); });
 
   box.append(image);

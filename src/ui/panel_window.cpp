@@ -7,6 +7,7 @@
 
 #include "config.hpp"
 #include "core/tracker_store.hpp"
+#include "ui/accessible.hpp"
 #include "ui/uri_launcher.hpp"
 
 namespace irvelo::ui {
@@ -34,12 +35,11 @@ PanelWindow::PanelWindow(TrackerStore& store_in)
   header.pack_start(left_box);
   title_label.add_css_class("heading");
   header.set_title_widget(title_label);
-  more_button.set_icon_name("iv-more-symbolic");
+  set_icon_and_name(more_button, "iv-more-symbolic", _("More"));
   more_button.add_css_class("circular-menu");
   // The stylesheet styles the button node; a menu button draws its frame on
   // the toggle button inside it, so that one carries the class as well.
   if (auto* inner = more_button.get_first_child()) inner->add_css_class("circular-menu");
-  more_button.set_tooltip_text(_("More"));
   header.pack_end(more_button);
   header.pack_end(header_spinner);
   header.set_decoration_layout(":close");
@@ -156,7 +156,7 @@ void PanelWindow::rebuild_menu() {
   if (workspaces.size() >= 2) {
     auto section = Gio::Menu::create();
     for (const auto& m : workspaces) {
-      auto item = Gio::MenuItem::create(m.name, "win.workspace");
+      auto item = Gio::MenuItem::create(menu_text(m.name), "win.workspace");
       item->set_action_and_target("win.workspace", Glib::Variant<Glib::ustring>::create(m.workspace_id));
       section->append_item(item);
     }

@@ -11,6 +11,7 @@
 #include "core/tracker_store.hpp"
 #include "storage/autostart.hpp"
 #include "storage/settings.hpp"
+#include "ui/accessible.hpp"
 
 namespace irvelo::ui {
 
@@ -43,6 +44,7 @@ SettingsWindow::SettingsWindow(TrackerStore& store_in, Settings& settings_in) : 
   autostart_switch.set_active(autostart::enabled());
   autostart_switch.property_active().signal_changed().connect(
       sigc::mem_fun(*this, &SettingsWindow::on_autostart_toggled));
+  set_accessible_name(autostart_switch, _("Open at login"));
   row(*general, _("Open at login"), autostart_switch);
   error_label.add_css_class("settings-error");
   error_label.set_wrap(true);
@@ -54,6 +56,7 @@ SettingsWindow::SettingsWindow(TrackerStore& store_in, Settings& settings_in) : 
       [this, error_row] { error_row->set_visible(error_label.get_visible()); });
   tray_switch.set_active(settings.tray_shows_time);
   tray_switch.property_active().signal_changed().connect(sigc::mem_fun(*this, &SettingsWindow::on_tray_toggled));
+  set_accessible_name(tray_switch, _("Show elapsed time in the system tray"));
   row(*general, _("Show elapsed time in the system tray"), tray_switch);
 
   group(_("Account"), account_list);
@@ -62,10 +65,12 @@ SettingsWindow::SettingsWindow(TrackerStore& store_in, Settings& settings_in) : 
   server_row = row(*account_list, _("Server"), server_label);
   workspace_dropdown.property_selected().signal_changed().connect(
       sigc::mem_fun(*this, &SettingsWindow::on_workspace_selected));
+  set_accessible_name(workspace_dropdown, _("Workspace"));
   workspace_box.append(workspace_dropdown);
   workspace_box.append(workspace_name_label);
   workspace_row = row(*account_list, _("Workspace"), workspace_box);
   sign_out_button.set_label(_("Sign Out"));
+  set_accessible_name(sign_out_button, _("Sign Out"));
   sign_out_button.signal_clicked().connect([this] { store.sign_out(); });
   sign_out_row = row(*account_list, "", sign_out_button);
   signed_out_hint.set_text(_("Not signed in. Open the panel from the system tray to sign in."));
@@ -112,6 +117,12 @@ Gtk::ListBoxRow* SettingsWindow::row(Gtk::ListBox& list, const Glib::ustring& ti
   auto* list_row = Gtk::make_managed<Gtk::ListBoxRow>();
   list_row->set_child(*box);
   list_row->set_activatable(false);
+  // The row reads as its title; the sign-out row has none, its button says it.
+  if (title.empty()) {
+    set_labelled_by(*list_row, widget);
+  } else {
+    set_accessible_name(*list_row, title);
+  }
   list.append(*list_row);
   return list_row;
 }
@@ -120,6 +131,8 @@ Gtk::ListBoxRow* SettingsWindow::lone_row(Gtk::ListBox& list, Gtk::Widget& widge
   auto* list_row = Gtk::make_managed<Gtk::ListBoxRow>();
   list_row->set_child(widget);
   list_row->set_activatable(false);
+  // Named by the label it holds, whose text changes.
+  set_labelled_by(*list_row, widget);
   list.append(*list_row);
   return list_row;
 }

@@ -10,6 +10,7 @@
 
 #include "api/defaults.hpp"
 #include "core/tracker_store.hpp"
+#include "ui/accessible.hpp"
 #include "ui/style.hpp"
 
 namespace irvelo::ui {
@@ -57,12 +58,17 @@ SignInView::SignInView(TrackerStore& store_in)
   // Server address.
   auto* server_box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 4);
   server_box->append(*caption(_("Server"), "caption"));
+  set_accessible_name(server_entry, _("Server"));
   server_entry.set_placeholder_text(std::string(kDefaultServerUrl));
   server_entry.set_text(store.server);
   server_entry.set_input_purpose(Gtk::InputPurpose::URL);
   server_box->append(server_entry);
   append(*server_box);
 
+  set_accessible_name(browser_button, _("Sign In with Browser"));
+  set_accessible_name(cancel_button, _("Cancel"));
+  set_accessible_name(expander, _("Use an API key instead"));
+  set_accessible_name(connect_button, _("Connect"));
   browser_button.add_css_class("suggested-action");
   browser_button.add_css_class("pill");
   append(browser_button);
@@ -74,6 +80,7 @@ SignInView::SignInView(TrackerStore& store_in)
   key_box->set_margin_top(6);
   key_entry.set_show_peek_icon(true);
   key_entry.property_placeholder_text() = "iv_\u2026";
+  set_accessible_name(key_entry, _("API key"));
   key_box->append(key_entry);
   auto* key_row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
   auto* hint = caption(_("Create one in Profile \u2192 API keys."), "caption");
@@ -94,17 +101,11 @@ SignInView::SignInView(TrackerStore& store_in)
   auto* footer = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 0);
   footer->set_halign(Gtk::Align::END);
   auto* quit = Gtk::make_managed<Gtk::Button>();
-  quit->set_child(*labelled_button_content("iv-power-symbolic", _("Quit")));
+  set_labelled_content(*quit, "iv-power-symbolic", _("Quit"));
   footer->append(*quit);
   append(*footer);
 
-  browser_button.signal_clicked().connect([this] {
-    // The store calls this from a network answer; tracking it to the view
-    // makes it a no-op should the view be gone by then.
-    sigc::slot<void(const std::string&)> open =
-        sigc::track_object([this](const std::string& url) { signal_open_url_.emit(url); }, *this);
-    store.sign_in_with_browser(server_entry.get_text(), [open](const std::string& url) { open(url); });
-  });
+  browser_button.signal_clicked().connect(sigc::mem_fun(*this, &SignInView::sign_in_with_browser));
   cancel_button.signal_clicked().connect([this] { store.cancel_browser_sign_in(); });
   key_entry.signal_changed().connect(sigc::mem_fun(*this, &SignInView::sync));
   // gtkmm 4.8 does not wrap the password entry's "activate" signal. The entry
@@ -122,6 +123,15 @@ SignInView::SignInView(TrackerStore& store_in)
   });
 
   sync();
+}
+
+void SignInView::sign_in_with_browser() {
+  if (store.busy) return;
+  // The store calls this from a network answer; tracking it to the view
+  // makes it a no-op should the view be gone by then.
+  sigc::slot<void(const std::string&)> open =
+      sigc::track_object([this](const std::string& url) { signal_open_url_.emit(url); }, *this);
+  store.sign_in_with_browser(server_entry.get_text(), [open](const std::string& url) { open(url); });
 }
 
 void SignInView::connect_with_key() {

@@ -30,6 +30,7 @@ class SignInView : public Gtk::Box {
   // Re-reads the store; the panel calls it on every change of the store.
   void sync();
   void connect_with_key();
+  void sign_in_with_browser();
 
   // A URL to open in the browser (the service's connect page).
   sigc::signal<void(std::string)>& signal_open_url() { return signal_open_url_; }

@@ -1,13 +1,48 @@
 #include "ui/task_picker.hpp"
 
 #include <glib/gi18n-lib.h>
+#include <gtkmm/label.h>
+#include <gtkmm/popover.h>
 #include <gtkmm/stringlist.h>
 
+#include "ui/accessible.hpp"
+
 namespace irvelo::ui {
+
+namespace {
+
+// The first label under `widget`, depth first.
+Gtk::Label* first_label(Gtk::Widget& widget) {
+  if (auto* label = dynamic_cast<Gtk::Label*>(&widget)) return label;
+  for (auto* child = widget.get_first_child(); child; child = child->get_next_sibling()) {
+    if (auto* label = first_label(*child)) return label;
+  }
+  return nullptr;
+}
+
+// Names every row of the open list by the text it shows: the toolkit's rows
+// carry no name of their own, and a screen reader would read each as its type.
+void name_rows(Gtk::Widget& widget) {
+  for (auto* child = widget.get_first_child(); child; child = child->get_next_sibling()) {
+    if (child->get_accessible_role() == Gtk::Accessible::Role::LIST_ITEM) {
+      if (auto* label = first_label(*child)) set_accessible_name(*child, label->get_text());
+    } else {
+      name_rows(*child);
+    }
+  }
+}
+
+}  // namespace
 
 TaskPicker::TaskPicker() {
   set_hexpand(true);
   property_selected().signal_changed().connect(sigc::mem_fun(*this, &TaskPicker::on_selected_changed));
+  // The rows exist once the list is shown: name them each time it opens.
+  for (auto* child = get_first_child(); child; child = child->get_next_sibling()) {
+    if (auto* popover = dynamic_cast<Gtk::Popover*>(child)) {
+      popover->signal_map().connect([popover] { name_rows(*popover); });
+    }
+  }
 }
 
 void TaskPicker::set_tasks(const std::vector<api::TaskRef>& new_tasks, const std::optional<std::string>& selected) {

@@ -9,6 +9,7 @@
 
 #include "core/time_format.hpp"
 #include "core/tracker_store.hpp"
+#include "ui/accessible.hpp"
 #include "ui/color_dot.hpp"
 #include "ui/style.hpp"
 
@@ -24,10 +25,10 @@ Glib::ustring translated_with(const char* text, const std::string& value) {
 }
 
 // The line under a recent entry's title: project, task and client.
-std::string recent_subtitle(const api::TimeEntry& entry) {
+std::string recent_subtitle(const api::TimeEntry& entry, const std::string& separator) {
   std::string out = entry.project->name;
-  if (entry.task) out += " \u00b7 " + entry.task->name;
-  if (entry.project->client_name) out += " \u00b7 " + *entry.project->client_name;
+  if (entry.task) out += separator + entry.task->name;
+  if (entry.project->client_name) out += separator + *entry.project->client_name;
   return out;
 }
 
@@ -70,13 +71,12 @@ TrackerView::TrackerView(TrackerStore& store_in) : Gtk::Box(Gtk::Orientation::VE
 
   auto* footer = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 0);
   auto* open_browser = Gtk::make_managed<Gtk::Button>();
-  open_browser->set_child(*labelled_button_content("iv-open-external-symbolic", _("Open in Browser")));
+  set_labelled_content(*open_browser, "iv-open-external-symbolic", _("Open in Browser"));
   open_browser->set_hexpand(true);
   open_browser->set_halign(Gtk::Align::START);
   footer->append(*open_browser);
-  discard_button.set_icon_name("user-trash-symbolic");
+  set_icon_and_name(discard_button, "user-trash-symbolic", _("Discard the running timer"));
   discard_button.add_css_class("destructive-action");
-  discard_button.set_tooltip_text(_("Discard the running timer"));
   footer->append(discard_button);
   append(*footer);
 
@@ -117,23 +117,27 @@ void TrackerView::build_card() {
   texts->append(status);
   top->append(*texts);
   timer_switch.set_valign(Gtk::Align::CENTER);
+  set_accessible_name(timer_switch, _("Timer"));
   top->append(timer_switch);
   card.append(*top);
 
   description.set_placeholder_text(_("What are you working on?"));
   description.add_css_class("description-field");
   description.set_has_frame(false);
+  set_accessible_name(description, _("Description"));
   card.append(description);
 
   project_row.append(*icon("iv-folder-symbolic", Glib::ustring("field-icon")));
+  set_accessible_name(project_picker, _("Project"));
   project_row.append(project_picker);
   card.append(project_row);
 
   task_row.append(*icon("iv-checklist-symbolic", Glib::ustring("field-icon")));
+  set_accessible_name(task_picker, _("Task"));
   task_row.append(task_picker);
   card.append(task_row);
 
-  billable.set_child(*labelled_button_content("iv-dollar-symbolic", _("Billable")));
+  set_labelled_content(billable, "iv-dollar-symbolic", _("Billable"));
   card.append(billable);
 }
 
@@ -283,7 +287,7 @@ Gtk::Button* TrackerView::make_recent_row(const api::TimeEntry& entry, bool sens
   title->set_ellipsize(Pango::EllipsizeMode::END);
   texts->append(*title);
   if (entry.project) {
-    auto* subtitle = caption(recent_subtitle(entry), "caption");
+    auto* subtitle = caption(recent_subtitle(entry, " \u00b7 "), "caption");
     subtitle->set_ellipsize(Pango::EllipsizeMode::END);
     texts->append(*subtitle);
   }
@@ -291,10 +295,16 @@ Gtk::Button* TrackerView::make_recent_row(const api::TimeEntry& entry, bool sens
 
   box->append(*icon("media-playback-start-symbolic", Glib::ustring("play")));
 
-  auto* duration = caption(format_duration(entry.seconds_at(0), store.duration_format()), "caption");
+  const std::string duration_text = format_duration(entry.seconds_at(0), store.duration_format());
+  auto* duration = caption(duration_text, "caption");
   duration->add_css_class("duration");
   box->append(*duration);
   row->set_child(*box);
+  // Read as one sentence: what, where, how long.
+  std::string name = entry.description.empty() ? std::string(_("(no description)")) : entry.description;
+  if (entry.project) name += ", " + recent_subtitle(entry, ", ");
+  name += ", " + duration_text;
+  set_accessible_name(*row, name);
 
   // Continuing changes the store, whose sync rebuilds this list and destroys
   // this very button: run it after the click handler has returned.

@@ -85,6 +85,19 @@ TEST_F(PanelWindowTest, TheMenuListsTheWorkspacesAndKeepsItsModelWhileNothingInI
   EXPECT_NE(label_texts(*panel->get_titlebar()).find("Irvelo\n"), std::string::npos);
 }
 
+TEST_F(PanelWindowTest, WorkspaceNamesReachTheMenuLiterally) {
+  start_signed_in();
+  // A menu model reads "_" as a mnemonic marker; a name must show as it is.
+  store->me->workspaces[0].name = "R_D";
+  store->me->workspaces[1].name = "__init__ team";
+  panel->sync();
+  const auto model = more_button().get_menu_model();
+  const auto names = items(model->get_item_link(0, Gio::MenuModel::Link::SECTION));
+  ASSERT_GE(names.size(), 2u);
+  EXPECT_EQ(names[0].first, "R__D");
+  EXPECT_EQ(names[1].first, "____init____ team");
+}
+
 TEST_F(PanelWindowTest, ChoosingAWorkspaceInTheMenuMarksItAtOnceAndSwitches) {
   start_signed_in();
   ASSERT_EQ(workspace_state(), store->workspace_id);
