@@ -2,6 +2,7 @@
 
 #include <glib.h>
 #include <glib/gi18n-lib.h>
+#include <gtkmm/eventcontrollerkey.h>
 #include <gtkmm/stringlist.h>
 
 #include <vector>
@@ -84,6 +85,17 @@ SettingsWindow::SettingsWindow(TrackerStore& store_in, Settings& settings_in) : 
   auto* version = Gtk::make_managed<Gtk::Label>(config::kVersion);
   version->add_css_class("caption");
   row(*about, _("Version"), *version);
+
+  // Escape closes (hides) the window, as it does the panel.
+  auto keys = Gtk::EventControllerKey::create();
+  keys->signal_key_pressed().connect(
+      [this](guint keyval, guint, Gdk::ModifierType) {
+        if (keyval != GDK_KEY_Escape) return false;
+        close();
+        return true;
+      },
+      false);
+  add_controller(keys);
 
   sync();
 }

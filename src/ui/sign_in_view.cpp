@@ -106,6 +106,8 @@ SignInView::SignInView(TrackerStore& store_in)
   append(*footer);
 
   browser_button.signal_clicked().connect(sigc::mem_fun(*this, &SignInView::sign_in_with_browser));
+  // Enter in the address does what the main button does.
+  server_entry.signal_activate().connect(sigc::mem_fun(*this, &SignInView::sign_in_with_browser));
   cancel_button.signal_clicked().connect([this] { store.cancel_browser_sign_in(); });
   key_entry.signal_changed().connect(sigc::mem_fun(*this, &SignInView::sync));
   // gtkmm 4.8 does not wrap the password entry's "activate" signal. The entry
@@ -118,6 +120,11 @@ SignInView::SignInView(TrackerStore& store_in)
   // The panel stops syncing this view once a sign-in has succeeded (it
   // switches to its loading page, which unmaps the view), so sync alone would
   // leave a used key in the hidden entry until after the next sign-out.
+  // Focus starts on the main button: an entry focused from the keyboard
+  // selects its text, and the first keystroke would replace the address.
+  signal_map().connect([this] {
+    if (browser_button.is_sensitive()) browser_button.grab_focus();
+  });
   signal_unmap().connect([this] {
     if (!store.api_key.empty()) key_entry.set_text("");
   });

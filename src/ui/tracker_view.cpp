@@ -188,7 +188,11 @@ void TrackerView::sync() {
     status.set_text(_("Not tracking"));
   }
 
-  timer_switch.set_active(switch_pending ? switch_requested : running);
+  // Only a real change: setting the switch, even to what it shows, ends the
+  // slide a key press or click has just begun, and that flip is lost.
+  if (const bool shown = switch_pending ? switch_requested : running; timer_switch.get_active() != shown) {
+    timer_switch.set_active(shown);
+  }
   // During its own start or stop the switch stays usable and shows the
   // requested position; any other operation greys it out.
   timer_switch.set_sensitive(busy ? switch_pending : true);

@@ -213,6 +213,13 @@ TEST_F(SignInViewTest, BrowserSignInWaitsWithCancelAndCancelEndsIt) {
   EXPECT_EQ(shown(), (Shown{true, false, true, false, false}));
 }
 
+TEST_F(SignInViewTest, EnterInTheServerAddressSignsInWithTheBrowser) {
+  press_enter(view->server_entry);
+  ASSERT_TRUE(test::run_until([&] { return store->pending != nullptr; }));
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0].rfind(server.base_url() + "/extension/connect?challenge=", 0), 0u) << opened[0];
+}
+
 TEST_F(SignInViewTest, UnreachableServerIsReportedInTheBanner) {
   view->server_entry.set_text("http://127.0.0.1:1");
   click(view->browser_button);
