@@ -6,13 +6,15 @@
 
 #include <gtkmm/window.h>
 
+#include <functional>
 #include <string>
 
 namespace irvelo::ui {
 
 // Asks the desktop to open `uri` with `parent` as the window that asked (for
-// focus stealing and portals). Asynchronous; the outcome is not reported: a
-// desktop without a browser simply shows nothing.
-void launch_uri(Gtk::Window& parent, const std::string& uri);
+// focus stealing and portals). Asynchronous and quiet: a desktop without a
+// browser simply shows nothing, and nothing is logged above debug level.
+// `done`, if given, hears whether a browser was started.
+void launch_uri(Gtk::Window& parent, const std::string& uri, std::function<void(bool)> done = {});
 
 }  // namespace irvelo::ui

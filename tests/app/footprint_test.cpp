@@ -2,7 +2,6 @@
 // what of that choice reaches the programs it launches.
 
 #include <gio/gio.h>
-#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -16,6 +15,7 @@
 #include "config.hpp"
 #include "core/owned.hpp"
 #include "support/main_loop.hpp"
+#include "support/stand_in_browser.hpp"
 #include "support/temp_dir.hpp"
 
 namespace irvelo::test {
@@ -30,10 +30,6 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path) << text;
-}
-
 // The value of `name` in a NUL- or line-separated environment dump, if set.
 std::optional<std::string> variable(const std::string& dump, const std::string& name) {
   std::istringstream lines(dump);
@@ -41,23 +37,6 @@ std::optional<std::string> variable(const std::string& dump, const std::string& 
     if (line.rfind(name + "=", 0) == 0) return line.substr(name.size() + 1);
   }
   return std::nullopt;
-}
-
-// A stand-in browser, the default for web addresses in `data_home`: it writes
-// the environment it was started with to `data_home`/browser-env.
-void install_browser(const std::string& data_home) {
-  const std::string applications = data_home + "/applications";
-  g_mkdir_with_parents(applications.c_str(), 0700);
-  const std::string script = data_home + "/browser";
-  write_file(script, "#!/bin/sh\nenv > '" + data_home + "/browser-env.part'\nmv '" + data_home +
-                         "/browser-env.part' '" + data_home + "/browser-env'\n");
-  g_chmod(script.c_str(), 0700);
-  write_file(applications + "/stand-in-browser.desktop",
-             "[Desktop Entry]\nType=Application\nName=Stand-in browser\nExec=" + script +
-                 " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n");
-  write_file(applications + "/mimeapps.list",
-             "[Default Applications]\nx-scheme-handler/http=stand-in-browser.desktop\n"
-             "x-scheme-handler/https=stand-in-browser.desktop\n");
 }
 
 // Activates an action of the instance's first window over the session bus,
