@@ -9,6 +9,9 @@
 #include <gtkmm/passwordentry.h>
 #include <gtkmm/switch.h>
 
+#include <functional>
+#include <vector>
+
 #include "storage/credentials.hpp"
 #include "ui/color_dot.hpp"
 #include "ui/error_banner.hpp"
@@ -332,6 +335,40 @@ TEST_F(TrackerViewTest, RecentRowsStayWhileNothingChangesAndAreInsensitiveWhileB
   for (auto* row : recent_rows()) EXPECT_FALSE(row->get_sensitive());
   ASSERT_TRUE(wait_idle());
   for (auto* row : recent_rows()) EXPECT_TRUE(row->get_sensitive());
+}
+
+TEST_F(TrackerViewTest, ARecentRowIsRebuiltWhenItsEntryChangesInAnyWayItHolds) {
+  struct Case {
+    const char* what;
+    std::function<void(api::TimeEntry&)> change;
+    const char* shown;  // a text the rebuilt row shows, if any
+  };
+  const std::vector<Case> cases = {
+      {"task renamed", [](api::TimeEntry& e) { e.task->name = "Renamed task"; }, "Renamed task"},
+      {"replaced by a look-alike", [](api::TimeEntry& e) { e.id += "-new"; }, nullptr},
+      {"project recoloured", [](api::TimeEntry& e) { e.project->color = "#123456"; }, nullptr},
+  };
+  start_signed_in();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The first recent entry with a task, as the store holds it.
+    std::string id;
+    for (const auto& e : store->recent_entries()) {
+      if (e.task && id.empty()) id = e.id;
+    }
+    ASSERT_FALSE(id.empty());
+    for (auto* row : recent_rows()) row->add_css_class("before");
+    for (auto& e : store->bootstrap->entries) {
+      if (e.id == id) c.change(e);
+    }
+    store->changed.emit();
+    const auto rows = recent_rows();
+    ASSERT_FALSE(rows.empty());
+    for (auto* row : rows) EXPECT_FALSE(row->has_css_class("before")) << "a row kept its old entry";
+    if (c.shown) {
+      EXPECT_NE(label_texts(view()).find(c.shown), std::string::npos) << label_texts(view());
+    }
+  }
 }
 
 TEST_F(TrackerViewTest, AnEntryWithoutProjectOrDescriptionShowsAHollowDotAndACaption) {
