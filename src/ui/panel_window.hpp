@@ -2,8 +2,8 @@
 
 // The compact main window the tray toggles: a header with the workspace, the
 // user and the "More" menu, and a stack that follows the store's phase (sign
-// in, loading, tracker). Built once at start-up; afterwards only hidden and
-// shown.
+// in, loading, tracker). Built when first shown, and built again from the
+// store after the application gave a long-hidden panel back.
 
 #include <giomm/simpleaction.h>
 #include <gtkmm/applicationwindow.h>
