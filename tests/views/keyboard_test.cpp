@@ -117,6 +117,62 @@ TEST_F(KeyboardTest, SignInWithAKeyThenStartAndStopTheTimer) {
   EXPECT_TRUE(was_sent("POST", ws_path("/timer/stop")));
 }
 
+// Every control a user can operate on a page, with whatever it shows at the time.
+std::vector<Gtk::Widget*> controls(Gtk::Widget& root) {
+  std::vector<Gtk::Widget*> out;
+  auto add = [&](Gtk::Widget* w) {
+    if (w->is_drawable() && w->is_sensitive()) out.push_back(w);
+  };
+  for (auto* w : find_all<Gtk::Button>(root)) add(w);
+  for (auto* w : find_all<Gtk::MenuButton>(root)) add(w);
+  for (auto* w : find_all<Gtk::DropDown>(root)) add(w);
+  for (auto* w : find_all<Gtk::Switch>(root)) add(w);
+  for (auto* w : find_all<Gtk::CheckButton>(root)) add(w);
+  for (auto* w : find_all<Gtk::Entry>(root)) add(w);
+  for (auto* w : find_all<Gtk::PasswordEntry>(root)) add(w);
+  for (auto* w : find_all<Gtk::Expander>(root)) add(w);
+  return out;
+}
+
+TEST_F(KeyboardTest, TabReachesEveryControlOfEachPage) {
+  struct Case {
+    const char* page;
+    bool signed_in;
+  };
+  for (const Case& c : {Case{"signed-out", false}, Case{"ready", true}}) {
+    SCOPED_TRACE(c.page);
+    if (panel) panel->hide();
+    panel.reset();
+    store.reset();
+    if (c.signed_in) {
+      start_signed_in();
+      store->select_project(std::optional<std::string>("p_website"));
+      ASSERT_TRUE(wait_idle());
+    } else {
+      start_signed_out();
+    }
+    show_panel();
+    if (!c.signed_in) find_one<Gtk::Expander>(page(c.page)).set_expanded(true);
+    focus(*panel);
+    std::vector<Gtk::Widget*> visited;
+    auto watch = panel->property_focus_widget().signal_changed().connect([&] {
+      if (auto* f = panel->get_focus()) visited.push_back(f);
+    });
+    const auto wanted = controls(page(c.page));
+    ASSERT_GT(wanted.size(), 4u);
+    for (std::size_t i = 0; i < wanted.size() + 4; ++i) {
+      xdotool({"key", "Tab"});
+      run_until_idle();
+    }
+    watch.disconnect();
+    for (auto* control : wanted) {
+      bool reached = false;
+      for (auto* f : visited) reached = reached || f == control || f->is_ancestor(*control);
+      EXPECT_TRUE(reached) << G_OBJECT_TYPE_NAME(control->gobj()) << " " << label_texts(*control, " ");
+    }
+  }
+}
+
 TEST_F(KeyboardTest, EscapeClosesAnOpenMenuFirstAndTheFocusReturnsToItsButton) {
   start_signed_in();
   store->select_project(std::optional<std::string>("p_website"));
