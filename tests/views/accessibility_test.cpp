@@ -169,7 +169,7 @@ TEST_F(AccessibilityTest, SettingsWindowSignedIn) {
   ui::SettingsWindow window(*store, settings);
   window.present();
   ASSERT_TRUE(run_until([&] { return window.get_mapped(); }));
-  expect_named({"Open at login", "Show elapsed time in the system tray", "Sign Out"});
+  expect_named({"Open at login", "Show elapsed time in the system tray", "Workspace", "Sign Out"});
   window.hide();
 }
 
