@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <map>
 
+#include "ui/accessible.hpp"
+
 namespace irvelo::ui {
 
 namespace {
@@ -127,6 +129,8 @@ ProjectPicker::ProjectPicker() {
     item->set_activatable(!header);
     item->set_selectable(false);
     widget->show_row(*row, !header && row->id == selected);
+    // The row, not the box inside it, is what a screen reader lands on.
+    if (auto* cell = widget->get_parent()) set_accessible_name(*cell, row->title);
   });
 
   popover.add_css_class("menu");
@@ -134,6 +138,7 @@ ProjectPicker::ProjectPicker() {
   // gtkmm 4.8 wraps SearchEntry::set_placeholder_text with the GtkEntry call,
   // which a GtkSearchEntry rejects; the property is the working route.
   search.set_property("placeholder-text", Glib::ustring(_("Search projects")));
+  set_accessible_name(search, _("Search projects"));
   scroller.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
   scroller.set_max_content_height(380);
   scroller.set_propagate_natural_height(true);

@@ -16,6 +16,7 @@
 #include <regex>
 #include <sstream>
 
+#include "ui/project_picker.hpp"
 #include "ui/settings_window.hpp"
 #include "ui/task_picker.hpp"
 #include "views_fixture.hpp"
@@ -162,6 +163,27 @@ TEST_F(AccessibilityTest, TaskPickerOpen) {
     return !popovers.empty() && popovers[0]->get_mapped();
   }));
   expect_named({"Task", "Design", "Build"});
+}
+
+TEST_F(AccessibilityTest, ProjectPickerOpenWithItsSearch) {
+  start_signed_in();
+  show_panel();
+  ASSERT_TRUE(wait_idle());
+  drain_events();
+  auto& picker = find_one<ui::ProjectPicker>(page("ready"));
+  // Enough projects for the search entry, in a favourite and a client section.
+  std::vector<api::PickerProject> projects(13);
+  for (std::size_t i = 0; i < projects.size(); ++i) {
+    projects[i].id = "p" + std::to_string(i);
+    projects[i].name = "Project " + std::to_string(i);
+    projects[i].color = "#336699";
+    projects[i].favorite = i == 0;
+    if (i % 2 == 1) projects[i].client_name = "Acme";
+  }
+  picker.set_projects(projects);
+  picker.popup();
+  ASSERT_TRUE(run_until([&] { return picker.get_popover() && picker.get_popover()->get_mapped(); }));
+  expect_named({"Project", "Search projects", "No project", "Favorites", "Project 0", "Acme", "Project 1"});
 }
 
 TEST_F(AccessibilityTest, SettingsWindowSignedIn) {

@@ -6,6 +6,7 @@
 #include <gtkmm/entry.h>
 #include <gtkmm/expander.h>
 #include <gtkmm/listbox.h>
+#include <gtkmm/listview.h>
 #include <gtkmm/passwordentry.h>
 #include <gtkmm/switch.h>
 
@@ -66,12 +67,16 @@ class TrackerViewTest : public ViewsTest {
     auto& picker = find_one<ui::ProjectPicker>(view());
     picker.popup();
     drain_events();
+    auto& list = find_one<Gtk::ListView>(*picker.get_popover());
+    const auto rows = std::dynamic_pointer_cast<Gio::ListModel>(list.get_model());
+    ASSERT_TRUE(rows);
     bool chosen = false;
-    for (auto* row : find_all<Gtk::ListBoxRow>(picker)) {
-      if (label_with_text(*row, name)) {
-        row->activate();
+    for (guint i = 0; i < rows->get_n_items() && !chosen; ++i) {
+      auto row = std::dynamic_pointer_cast<ui::PickerRow>(rows->get_object(i));
+      if (row && row->title == name) {
+        // What a click or Enter on the row does.
+        g_signal_emit_by_name(list.gobj(), "activate", i);
         chosen = true;
-        break;
       }
     }
     ASSERT_TRUE(chosen) << "no row for " << name;
