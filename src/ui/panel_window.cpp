@@ -8,6 +8,7 @@
 #include "config.hpp"
 #include "core/tracker_store.hpp"
 #include "ui/accessible.hpp"
+#include "ui/escape_closes.hpp"
 #include "ui/uri_launcher.hpp"
 
 namespace irvelo::ui {
@@ -80,16 +81,7 @@ PanelWindow::PanelWindow(TrackerStore& store_in)
   tracker_view.signal_open_browser().connect([this] { open_url(store.web_app_url()); });
 
   // Escape closes the panel from any page, before a focused widget sees it.
-  auto keys = Gtk::EventControllerKey::create();
-  keys->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
-  keys->signal_key_pressed().connect(
-      [this](guint keyval, guint, Gdk::ModifierType) {
-        if (keyval != GDK_KEY_Escape) return false;
-        close();
-        return true;
-      },
-      false);
-  add_controller(keys);
+  close_on_escape(*this, Gtk::PropagationPhase::CAPTURE);
 
   signal_show().connect([this] { store.refresh_all(); });
 

@@ -13,6 +13,7 @@
 #include "storage/autostart.hpp"
 #include "storage/settings.hpp"
 #include "ui/accessible.hpp"
+#include "ui/escape_closes.hpp"
 
 namespace irvelo::ui {
 
@@ -87,15 +88,7 @@ SettingsWindow::SettingsWindow(TrackerStore& store_in, Settings& settings_in) : 
   row(*about, _("Version"), *version);
 
   // Escape closes (hides) the window, as it does the panel.
-  auto keys = Gtk::EventControllerKey::create();
-  keys->signal_key_pressed().connect(
-      [this](guint keyval, guint, Gdk::ModifierType) {
-        if (keyval != GDK_KEY_Escape) return false;
-        close();
-        return true;
-      },
-      false);
-  add_controller(keys);
+  close_on_escape(*this);
 
   sync();
 }
