@@ -5,7 +5,9 @@
 #include <gtk/gtk.h>
 #include <gtkmm/eventcontrollerkey.h>
 #include <gtkmm/noselection.h>
+#include <gtkmm/root.h>
 #include <gtkmm/signallistitemfactory.h>
+#include <gtkmm/window.h>
 
 #include <algorithm>
 #include <map>
@@ -61,11 +63,36 @@ class RowWidget : public Gtk::Box {
     }
   }
 
+  ~RowWidget() override {
+    if (item != nullptr) g_object_remove_weak_pointer(G_OBJECT(item), reinterpret_cast<gpointer*>(&item));
+  }
+
+  // The list item showing this widget; it owns the widget, so the pointer is
+  // weak and clears itself should the item go first.
+  void attach(GtkListItem* owner) {
+    item = owner;
+    g_object_add_weak_pointer(G_OBJECT(item), reinterpret_cast<gpointer*>(&item));
+  }
+
+  // The position of the row shown, if one is bound.
+  [[nodiscard]] std::optional<guint> position() const {
+    if (item == nullptr || gtk_list_item_get_item(item) == nullptr) return std::nullopt;
+    const guint at = gtk_list_item_get_position(item);
+    if (at == GTK_INVALID_LIST_POSITION) return std::nullopt;
+    return at;
+  }
+
   Gtk::Label header;
   ColorDot dot{"", 9, true};
   Gtk::Label name;
   Gtk::Image check;
+  GtkListItem* item = nullptr;
 };
+
+// The row widget of the list cell `cell`, or null.
+RowWidget* row_widget_of(Gtk::Widget* cell) {
+  return cell != nullptr ? dynamic_cast<RowWidget*>(cell->get_first_child()) : nullptr;
+}
 
 }  // namespace
 
@@ -119,15 +146,20 @@ ProjectPicker::ProjectPicker() {
   filtered = Gtk::FilterListModel::create(rows, filter);
 
   auto factory = Gtk::SignalListItemFactory::create();
-  factory->signal_setup().connect(
-      [](const Glib::RefPtr<Gtk::ListItem>& item) { item->set_child(*Gtk::make_managed<RowWidget>()); });
+  factory->signal_setup().connect([](const Glib::RefPtr<Gtk::ListItem>& item) {
+    auto* widget = Gtk::make_managed<RowWidget>();
+    widget->attach(item->gobj());
+    item->set_child(*widget);
+  });
   factory->signal_bind().connect([this](const Glib::RefPtr<Gtk::ListItem>& item) {
     auto row = std::dynamic_pointer_cast<PickerRow>(item->get_item());
     auto* widget = dynamic_cast<RowWidget*>(item->get_child());
     if (!row || widget == nullptr) return;
     const bool header = row->kind == PickerRow::Kind::Header;
     item->set_activatable(!header);
-    item->set_selectable(false);
+    // Nothing is ever selected (the model is a NoSelection), but GTK 4.8
+    // gives the keyboard focus only to selectable rows: headers stay out.
+    item->set_selectable(!header);
     widget->show_row(*row, !header && row->id == selected);
     // The row, not the box inside it, is what a screen reader lands on.
     if (auto* cell = widget->get_parent()) set_accessible_name(*cell, row->title);
@@ -153,6 +185,12 @@ ProjectPicker::ProjectPicker() {
   set_popover(popover);
 
   list.signal_activate().connect(sigc::mem_fun(*this, &ProjectPicker::choose));
+  // Ahead of the list's own key bindings, which stop at a header (it cannot
+  // take the focus) and make Space only select.
+  auto keys = Gtk::EventControllerKey::create();
+  keys->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+  keys->signal_key_pressed().connect(sigc::mem_fun(*this, &ProjectPicker::on_key_pressed), false);
+  popover.add_controller(keys);
   search.signal_changed().connect(sigc::mem_fun(*this, &ProjectPicker::apply_search));
   search.signal_activate().connect(sigc::mem_fun(*this, &ProjectPicker::pick_first_match));
   popover.signal_show().connect(sigc::mem_fun(*this, &ProjectPicker::on_popover_shown));
@@ -314,11 +352,104 @@ void ProjectPicker::choose(guint position) {
 }
 
 void ProjectPicker::pick_first_match() {
-  for (guint i = 0; i < filtered->get_n_items(); ++i) {
-    if (const auto row = row_at(i); row && row->kind != PickerRow::Kind::Header) {
-      choose(i);
-      return;
+  if (const auto first = choosable_from(0, 1)) choose(*first);
+}
+
+std::optional<guint> ProjectPicker::choosable_from(guint position, int step) const {
+  const gint64 n = filtered->get_n_items();
+  for (gint64 i = position; i >= 0 && i < n; i += step) {
+    if (const auto row = row_at(static_cast<guint>(i)); row && row->kind != PickerRow::Kind::Header) {
+      return static_cast<guint>(i);
     }
+  }
+  return std::nullopt;
+}
+
+std::optional<guint> ProjectPicker::focused_position() const {
+  const auto* root = get_root();
+  const Gtk::Widget* focus = root != nullptr ? root->get_focus() : nullptr;
+  // The focus sits on a list cell, the parent of a row widget.
+  for (const Gtk::Widget* w = focus; w != nullptr && w != &list; w = w->get_parent()) {
+    if (w->get_parent() == &list) {
+      const auto* row = dynamic_cast<const RowWidget*>(w->get_first_child());
+      return row != nullptr ? row->position() : std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+bool ProjectPicker::focus_row(std::optional<guint> position) {
+  if (!position || *position >= filtered->get_n_items()) return false;
+  const auto cell_at = [this](guint at) -> Gtk::Widget* {
+    for (auto* cell = list.get_first_child(); cell != nullptr; cell = cell->get_next_sibling()) {
+      if (auto* row = row_widget_of(cell); row != nullptr && row->position() == at) return cell;
+    }
+    return nullptr;
+  };
+  Gtk::Widget* cell = cell_at(*position);
+  if (cell == nullptr) {
+    // Only rows near the view have cells; scrolling to a row makes its cell.
+    gtk_widget_activate_action(GTK_WIDGET(list.gobj()), "list.scroll-to-item", "u", *position);
+    cell = cell_at(*position);
+  }
+  return cell != nullptr && cell->grab_focus();
+}
+
+bool ProjectPicker::on_key_pressed(guint keyval, guint, Gdk::ModifierType state) {
+  if ((state & (Gdk::ModifierType::CONTROL_MASK | Gdk::ModifierType::ALT_MASK)) != Gdk::ModifierType{}) return false;
+  const auto focused = focused_position();
+  const guint n = filtered->get_n_items();
+  // A key taken here never reaches the popover's own handler, which is what
+  // shows the focus ring once the keyboard is in use.
+  const auto handled = [this] {
+    if (auto* window = dynamic_cast<Gtk::Window*>(get_root())) window->set_focus_visible(true);
+    return true;
+  };
+  switch (keyval) {
+    case GDK_KEY_Down:
+    case GDK_KEY_KP_Down:
+      // From the search entry, or from wherever the focus was, to the first row.
+      focus_row(choosable_from(focused ? *focused + 1 : 0, 1));
+      return handled();
+    case GDK_KEY_Up:
+    case GDK_KEY_KP_Up:
+      // Above the first row is the search entry, and above that nothing.
+      if (focused && !focus_row(*focused > 0 ? choosable_from(*focused - 1, -1) : std::nullopt) &&
+          search.get_visible()) {
+        search.grab_focus();
+      }
+      return handled();
+    case GDK_KEY_Home:
+    case GDK_KEY_KP_Home:
+    case GDK_KEY_End:
+    case GDK_KEY_KP_End:
+      // In the search entry these move the text cursor.
+      if (!focused) return false;
+      if (keyval == GDK_KEY_Home || keyval == GDK_KEY_KP_Home) {
+        focus_row(choosable_from(0, 1));
+      } else if (n > 0) {
+        focus_row(choosable_from(n - 1, -1));
+      }
+      return handled();
+    case GDK_KEY_space:
+    case GDK_KEY_KP_Space:
+      // A row of a GTK 4.8 list only selects on Space; here it chooses.
+      if (!focused) return false;
+      choose(*focused);
+      return handled();
+    case GDK_KEY_Tab:
+    case GDK_KEY_KP_Tab:
+    case GDK_KEY_ISO_Left_Tab:
+      // Tab goes between the search entry and the list, as between two
+      // fields, rather than row by row until a header stops it.
+      if (focused) {
+        if (search.get_visible()) search.grab_focus();
+      } else {
+        focus_row(choosable_from(0, 1));
+      }
+      return handled();
+    default:
+      return false;
   }
 }
 
@@ -331,7 +462,12 @@ void ProjectPicker::on_popover_shown() {
   if (filtered->get_n_items() > 0) {
     gtk_widget_activate_action(GTK_WIDGET(list.gobj()), "list.scroll-to-item", "u", 0u);
   }
-  if (search.get_visible()) search.grab_focus();
+  // The keyboard starts in the search, or on the first row without one.
+  if (search.get_visible()) {
+    search.grab_focus();
+  } else {
+    focus_row(choosable_from(0, 1));
+  }
 }
 
 }  // namespace irvelo::ui

@@ -8,7 +8,8 @@
 // The list is a list view over a model of rows, so only the rows on screen
 // have widgets and opening it costs the same for ten projects or thousands.
 // Section headers are rows of the model that cannot be chosen; the search
-// only filters the model.
+// only filters the model. The picker moves the keyboard focus over the rows
+// itself, passing over the headers, which GTK 4.8 cannot focus.
 
 #include <giomm/liststore.h>
 #include <gtkmm/box.h>
@@ -80,6 +81,14 @@ class ProjectPicker : public Gtk::MenuButton {
   void choose(guint position);
   void pick_first_match();
   void on_popover_shown();
+  // The nearest row that can be chosen from `position` on, going by `step`
+  // (+1 or -1), `position` included; none past either end.
+  [[nodiscard]] std::optional<guint> choosable_from(guint position, int step) const;
+  // The position of the row holding the keyboard focus, if one does.
+  [[nodiscard]] std::optional<guint> focused_position() const;
+  // Moves the keyboard focus to the row at `position`.
+  bool focus_row(std::optional<guint> position);
+  bool on_key_pressed(guint keyval, guint keycode, Gdk::ModifierType state);
   // Rebinds the rows of these projects, so their check marks follow.
   void rebind(const std::optional<std::string>& a, const std::optional<std::string>& b);
 

@@ -1,8 +1,10 @@
-// The project picker's list: sections, order, search, choosing, rebuilding.
+// The project picker's list: sections, order, search, choosing, keys, rebuilding.
 
 #include <gtest/gtest.h>
+#include <gtkmm/eventcontrollerkey.h>
 #include <gtkmm/image.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <optional>
@@ -14,8 +16,26 @@
 #include "ui/project_picker.hpp"
 #include "ui_support.hpp"
 
+// From <gdk/x11/gdkx.h>, declared here: that header brings in Xlib, whose
+// macros clash with the C++ headers of this file.
+extern "C" unsigned long gdk_x11_surface_get_xid(GdkSurface* surface);
+
 namespace irvelo::ui {
 namespace {
+
+// Runs xdotool with these arguments and waits for it.
+void xdotool(std::vector<std::string> args) {
+  args.insert(args.begin(), "xdotool");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int status = 0;
+  GError* error = nullptr;
+  const bool ran = g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
+                                &status, &error);
+  ASSERT_TRUE(ran) << (error ? error->message : "");
+  ASSERT_TRUE(g_spawn_check_wait_status(status, nullptr)) << "xdotool " << args[1] << " failed";
+}
 
 class PickerProbe : public ProjectPicker {
  public:
@@ -70,6 +90,20 @@ class PickerProbe : public ProjectPicker {
     auto* root = dynamic_cast<Gtk::Window*>(get_root());
     auto* focus = root ? root->get_focus() : nullptr;
     return focus && (focus == &search || focus->is_ancestor(search));
+  }
+
+  // Where the keyboard focus is: "search", the text a focused row of the
+  // list shows, or "elsewhere".
+  std::string focus() {
+    if (search_has_focus()) return "search";
+    auto* root = dynamic_cast<Gtk::Window*>(get_root());
+    auto* focus = root ? root->get_focus() : nullptr;
+    if (focus == nullptr || !focus->is_ancestor(list)) return "elsewhere";
+    std::string text;
+    for (auto* label : test::find_all<Gtk::Label>(*focus)) {
+      if (label->get_visible()) text += label->get_text().raw();
+    }
+    return text;
   }
 
   bool open() {
@@ -262,25 +296,126 @@ TEST_F(ProjectPickerTest, ChoosingEmitsOnlyAChangeAndAlwaysCloses) {
   EXPECT_EQ(picker.label.get_text(), "Website");
 }
 
-TEST_F(ProjectPickerTest, EnterPicksTheFirstMatchAndTheCheckMarkFollowsTheStore) {
+TEST_F(ProjectPickerTest, TheCheckMarkFollowsTheStoreWhileOpen) {
+  picker.set_projects({project("1", "Website"), project("2", "Roadmap", "Acme"), project("3", "Docs")});
+  picker.set_selected("1");
+  ASSERT_TRUE(picker.open());
+  struct Row {
+    std::optional<std::string> selected;  // chosen elsewhere while the list is open
+    std::vector<std::string> rows;
+  };
+  for (const auto& row : std::vector<Row>{
+           {"2", {"No project", "# Acme", "Roadmap ✓", "# No client", "Docs", "Website"}},
+           {std::nullopt, {"No project ✓", "# Acme", "Roadmap", "# No client", "Docs", "Website"}},
+           {"3", {"No project", "# Acme", "Roadmap", "# No client", "Docs ✓", "Website"}},
+           {"gone", {"No project", "# Acme", "Roadmap", "# No client", "Docs", "Website"}},
+       }) {
+    picker.set_selected(row.selected);
+    EXPECT_EQ(picker.rows(), row.rows) << row.selected.value_or("none");
+  }
+}
+
+TEST_F(ProjectPickerTest, EnterInTheSearchPicksTheFirstMatch) {
   picker.set_projects(numbered(13));
-  picker.set_selected("p1");
-  ASSERT_TRUE(picker.open());
-  picker.search.set_text("2");
-  EXPECT_EQ(picker.rows(), (std::vector<std::string>{"# No client", "Project 12", "Project 2"}));
-  picker.set_selected("p2");  // chosen elsewhere while the list is open
-  EXPECT_EQ(picker.rows(), (std::vector<std::string>{"# No client", "Project 12", "Project 2 ✓"}));
+  picker.set_selected("p2");
+  struct Row {
+    std::string query;
+    std::vector<std::optional<std::string>> emitted;
+    bool closes;
+  };
+  for (const auto& row : std::vector<Row>{
+           {"2", {"p12"}, true},  // the first row shown, not the current choice
+           {"zzz", {}, false},    // no match: nothing chosen, the list stays open
+       }) {
+    emitted.clear();
+    ASSERT_TRUE(picker.open());
+    picker.search.set_text(row.query);
+    g_signal_emit_by_name(picker.search.gobj(), "activate");
+    EXPECT_EQ(emitted, row.emitted) << row.query;
+    EXPECT_EQ(picker.popover.get_visible(), !row.closes) << row.query;
+    picker.popdown();
+    ASSERT_TRUE(test::run_until([&] { return !picker.popover.get_visible(); }));
+  }
+}
 
-  g_signal_emit_by_name(picker.search.gobj(), "activate");
-  EXPECT_EQ(emitted, (std::vector<std::optional<std::string>>{"p12"}));
-  EXPECT_FALSE(picker.popover.get_visible());
+// Keys sent through the X server as a keyboard sends them: the arrows pass
+// over the section headers, Tab goes between the search and the list, and
+// Space or Enter on a row chooses it.
+TEST_F(ProjectPickerTest, KeyboardMovesOverTheRowsPassingTheHeaders) {
+  auto& window = shown.window();
+  // A key's release follows the handling of its press. It reaches the
+  // popover while that holds the keyboard, and the window otherwise.
+  int released = 0;
+  for (Gtk::Widget* target : std::vector<Gtk::Widget*>{&window, &picker.popover}) {
+    auto keys = Gtk::EventControllerKey::create();
+    keys->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+    keys->signal_key_released().connect([&](guint, guint, Gdk::ModifierType) { ++released; });
+    target->add_controller(keys);
+  }
+  xdotool({"windowfocus", "--sync", std::to_string(gdk_x11_surface_get_xid(window.get_surface()->gobj()))});
+  ASSERT_TRUE(test::run_until([&] { return window.is_active(); })) << "the window never became active";
 
-  // Without a match Enter leaves the list open and chooses nothing.
+  struct Step {
+    std::string key;    // as xdotool names it
+    std::string focus;  // where the focus is afterwards
+  };
+  const auto press = [&](const std::string& key) {
+    // Every key of a chord such as "shift+Tab" is released.
+    const int keys = 1 + static_cast<int>(std::count(key.begin(), key.end(), '+'));
+    const int before = released;
+    xdotool({"key", key});
+    return test::run_until([&] { return released == before + keys; });
+  };
+  const auto walk = [&](const std::vector<Step>& steps) {
+    for (const auto& step : steps) {
+      ASSERT_TRUE(press(step.key)) << step.key;
+      EXPECT_EQ(picker.focus(), step.focus) << step.key;
+    }
+  };
+
+  // Without a search the focus starts on the first row.
+  picker.set_projects({project("f", "Fav", std::nullopt, true), project("a", "Apps", "Acme"),
+                       project("w", "Web", "Acme"), project("z", "Zed")});
   ASSERT_TRUE(picker.open());
-  picker.search.set_text("zzz");
-  g_signal_emit_by_name(picker.search.gobj(), "activate");
-  EXPECT_EQ(emitted.size(), 1u);
-  EXPECT_TRUE(picker.popover.get_visible());
+  EXPECT_TRUE(test::run_until([&] { return picker.focus() == "No project"; })) << picker.focus();
+  // Opened by a click, the focus ring shows once the keys are used.
+  window.set_focus_visible(false);
+  walk({{"Down", "Fav"}});
+  EXPECT_TRUE(window.get_focus_visible());
+  walk({{"Down", "Apps"},
+        {"Down", "Web"},
+        {"Down", "Zed"},
+        {"Down", "Zed"},
+        {"Up", "Web"},
+        {"Up", "Apps"},
+        {"Up", "Fav"},
+        {"End", "Zed"},
+        {"Home", "No project"},
+        {"Up", "No project"},
+        {"Down", "Fav"},
+        {"Down", "Apps"}});
+  ASSERT_TRUE(press("space"));
+  EXPECT_TRUE(test::run_until([&] { return !picker.popover.get_visible(); }));
+  EXPECT_EQ(emitted, (std::vector<std::optional<std::string>>{"a"}));
+
+  // With a search the focus starts there; typed spaces stay in the text.
+  auto many = numbered(11);
+  many.push_back(project("a", "Apps", "Acme Inc"));
+  many.push_back(project("w", "Web", "Acme Inc"));
+  picker.set_projects(many);
+  emitted.clear();
+  ASSERT_TRUE(picker.open());
+  EXPECT_TRUE(test::run_until([&] { return picker.focus() == "search"; })) << picker.focus();
+  const std::string typed = "acme i";  // one key, and one release, per character
+  const int before = released;
+  xdotool({"type", "--delay", "2", typed});
+  ASSERT_TRUE(test::run_until([&] { return released == before + static_cast<int>(typed.size()); }));
+  EXPECT_EQ(picker.search.get_text().raw(), typed);
+  walk(
+      {{"Down", "Apps"}, {"Up", "search"}, {"Tab", "Apps"}, {"shift+Tab", "search"}, {"Tab", "Apps"}, {"Down", "Web"}});
+  ASSERT_TRUE(press("Return"));
+  EXPECT_TRUE(test::run_until([&] { return !picker.popover.get_visible(); }));
+  EXPECT_EQ(emitted, (std::vector<std::optional<std::string>>{"w"}));
 }
 
 TEST_F(ProjectPickerTest, ChangedListRebuildsAnOpenPopoverKeepingTheSearch) {
