@@ -352,6 +352,9 @@ void ProjectPicker::choose(guint position) {
 }
 
 void ProjectPicker::pick_first_match() {
+  // An empty search matches everything; Enter there must not clear the
+  // project by choosing the "No project" row at the top.
+  if (query.empty()) return;
   if (const auto first = choosable_from(0, 1)) choose(*first);
 }
 

@@ -326,6 +326,7 @@ TEST_F(ProjectPickerTest, EnterInTheSearchPicksTheFirstMatch) {
   for (const auto& row : std::vector<Row>{
            {"2", {"p12"}, true},  // the first row shown, not the current choice
            {"zzz", {}, false},    // no match: nothing chosen, the list stays open
+           {"", {}, false},       // no search: Enter does not choose "No project"
        }) {
     emitted.clear();
     ASSERT_TRUE(picker.open());
