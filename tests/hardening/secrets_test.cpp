@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -143,8 +144,11 @@ class StoreSecrets : public ::testing::Test {
           for (gsize i = 0; i < n; ++i) {
             if (g_strcmp0(fields[i].key, "MESSAGE") != 0) continue;
             const auto* text = static_cast<const char*>(fields[i].value);
-            static_cast<StoreSecrets*>(self)->messages_.emplace_back(
-                fields[i].length < 0 ? std::string(text) : std::string(text, fields[i].length));
+            // Library worker threads log too.
+            auto* test = static_cast<StoreSecrets*>(self);
+            const std::lock_guard<std::mutex> lock(test->messages_mutex_);
+            test->messages_.emplace_back(fields[i].length < 0 ? std::string(text)
+                                                              : std::string(text, fields[i].length));
           }
           return G_LOG_WRITER_HANDLED;
         },
@@ -152,6 +156,7 @@ class StoreSecrets : public ::testing::Test {
   }
 
   void TearDown() override {
+    const std::lock_guard<std::mutex> lock(messages_mutex_);
     for (const auto& message : messages_) {
       for (const auto& key : keys_) {
         for (const auto& text : key_texts(key)) {
@@ -194,6 +199,7 @@ class StoreSecrets : public ::testing::Test {
   std::unique_ptr<TrackerStore> store_;
   std::string key_ = "<unset>";
   std::vector<std::string> keys_;
+  std::mutex messages_mutex_;
   std::vector<std::string> messages_;
 };
 
