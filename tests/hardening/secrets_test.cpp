@@ -133,6 +133,18 @@ struct BareBus {
   int pid = 0;
 };
 
+// Every log message of the process, kept where library threads that log after
+// a test's fixture has gone still find it.
+struct CapturedLog {
+  std::mutex mutex;
+  std::vector<std::string> messages;
+};
+
+CapturedLog& captured_log() {
+  static auto* log = new CapturedLog;
+  return *log;
+}
+
 // A real store signed in for keeps, with every log message of the process
 // captured.
 class StoreSecrets : public ::testing::Test {
@@ -140,24 +152,23 @@ class StoreSecrets : public ::testing::Test {
   void SetUp() override {
     g_setenv("G_MESSAGES_DEBUG", "all", TRUE);
     g_log_set_writer_func(
-        [](GLogLevelFlags, const GLogField* fields, gsize n, gpointer self) {
+        [](GLogLevelFlags, const GLogField* fields, gsize n, gpointer) {
           for (gsize i = 0; i < n; ++i) {
             if (g_strcmp0(fields[i].key, "MESSAGE") != 0) continue;
             const auto* text = static_cast<const char*>(fields[i].value);
-            // Library worker threads log too.
-            auto* test = static_cast<StoreSecrets*>(self);
-            const std::lock_guard<std::mutex> lock(test->messages_mutex_);
-            test->messages_.emplace_back(fields[i].length < 0 ? std::string(text)
-                                                              : std::string(text, fields[i].length));
+            auto& log = captured_log();
+            const std::lock_guard<std::mutex> lock(log.mutex);
+            log.messages.emplace_back(fields[i].length < 0 ? std::string(text) : std::string(text, fields[i].length));
           }
           return G_LOG_WRITER_HANDLED;
         },
-        this, nullptr);
+        nullptr, nullptr);
   }
 
   void TearDown() override {
-    const std::lock_guard<std::mutex> lock(messages_mutex_);
-    for (const auto& message : messages_) {
+    auto& log = captured_log();
+    const std::lock_guard<std::mutex> lock(log.mutex);
+    for (const auto& message : log.messages) {
       for (const auto& key : keys_) {
         for (const auto& text : key_texts(key)) {
           EXPECT_EQ(message.find(text), std::string::npos) << message;
@@ -199,8 +210,6 @@ class StoreSecrets : public ::testing::Test {
   std::unique_ptr<TrackerStore> store_;
   std::string key_ = "<unset>";
   std::vector<std::string> keys_;
-  std::mutex messages_mutex_;
-  std::vector<std::string> messages_;
 };
 
 TEST_F(StoreSecrets, WithoutSecretServiceOnlyThePrivateFallbackFileHoldsTheKey) {
