@@ -23,19 +23,7 @@ extern "C" unsigned long gdk_x11_surface_get_xid(GdkSurface* surface);
 namespace irvelo::ui {
 namespace {
 
-// Runs xdotool with these arguments and waits for it.
-void xdotool(std::vector<std::string> args) {
-  args.insert(args.begin(), "xdotool");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int status = 0;
-  GError* error = nullptr;
-  const bool ran = g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
-                                &status, &error);
-  ASSERT_TRUE(ran) << (error ? error->message : "");
-  ASSERT_TRUE(g_spawn_check_wait_status(status, nullptr)) << "xdotool " << args[1] << " failed";
-}
+using test::xdotool;
 
 class PickerProbe : public ProjectPicker {
  public:

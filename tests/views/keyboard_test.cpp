@@ -23,21 +23,6 @@ namespace {
 
 class KeyboardTest : public ViewsTest {
  protected:
-  // Runs xdotool with these arguments and waits for it; the keys it sends are
-  // then queued on the display for this process's main loop.
-  static void xdotool(std::vector<std::string> args) {
-    args.insert(args.begin(), "xdotool");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int status = 0;
-    GError* error = nullptr;
-    const bool ran = g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
-                                  nullptr, &status, &error);
-    ASSERT_TRUE(ran) << (error ? error->message : "");
-    ASSERT_TRUE(g_spawn_check_wait_status(status, nullptr)) << "xdotool " << args[1] << " failed";
-  }
-
   // Gives `window` the keyboard focus, as a click on it would.
   static void focus(Gtk::Window& window) {
     const auto xid = gdk_x11_surface_get_xid(window.get_surface()->gobj());

@@ -4,6 +4,8 @@
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
 
+#include "core/owned.hpp"
+
 #include <string_view>
 
 namespace irvelo::test {
@@ -38,6 +40,19 @@ std::string label_texts(Gtk::Widget& root, const std::string& separator) {
   std::string out;
   for (auto* label : find_all<Gtk::Label>(root)) out += label->get_text() + separator;
   return out;
+}
+
+void xdotool(std::vector<std::string> args) {
+  args.insert(args.begin(), "xdotool");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int status = 0;
+  ErrorPtr error;
+  const bool ran = g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
+                                &status, out(error));
+  ASSERT_TRUE(ran) << (error ? error->message : "");
+  ASSERT_TRUE(g_spawn_check_wait_status(status, nullptr)) << "xdotool " << args[1] << " failed";
 }
 
 }  // namespace irvelo::test

@@ -42,4 +42,9 @@ std::vector<T*> find_all(Gtk::Widget& root) {
 // The texts of every label under `root`, each followed by `separator`.
 std::string label_texts(Gtk::Widget& root, const std::string& separator);
 
+// Runs xdotool with these arguments and waits for it; the keys it sends are
+// then queued on the display for this process's main loop. Fails the running
+// test when xdotool cannot run or fails.
+void xdotool(std::vector<std::string> args);
+
 }  // namespace irvelo::test
