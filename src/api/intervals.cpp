@@ -32,4 +32,12 @@ unsigned panel_release_seconds() {
   return shortened_interval(g_getenv("IRVELO_TEST_PANEL_RELEASE_SECONDS"), kPanelReleaseSeconds);
 }
 
+unsigned idle_minute_ms() {
+  return shortened_interval(g_getenv("IRVELO_TEST_IDLE_MINUTE_MS"), kIdleMinuteMs);
+}
+
+unsigned remind_quiet_seconds() {
+  return shortened_interval(g_getenv("IRVELO_TEST_REMIND_QUIET_SECONDS"), kRemindQuietSeconds);
+}
+
 }  // namespace irvelo::api

@@ -18,11 +18,17 @@ inline constexpr unsigned kPollSeconds = 30;
 inline constexpr unsigned kBackgroundGraceMs = 2000;
 // Long enough that a panel closed and opened again soon is simply shown.
 inline constexpr unsigned kPanelReleaseSeconds = 120;
+inline constexpr unsigned kIdleMinuteMs = 60 * 1000;
+inline constexpr unsigned kRemindQuietSeconds = 15 * 60;
 
 unsigned request_timeout_seconds();
 unsigned poll_interval_seconds();
 unsigned background_grace_ms();
 unsigned panel_release_seconds();
+// A minute of the idle-stop setting (IRVELO_TEST_IDLE_MINUTE_MS), and how long
+// nothing must be tracked before a reminder (IRVELO_TEST_REMIND_QUIET_SECONDS).
+unsigned idle_minute_ms();
+unsigned remind_quiet_seconds();
 
 // The rule above for one variable's value (null when unset).
 unsigned shortened_interval(const char* value, unsigned fallback);

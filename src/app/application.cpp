@@ -62,6 +62,7 @@ Application::~Application() {
   settings_window_.reset();
   panel_.reset();
   tray_.reset();
+  away_.reset();
   store_.reset();
 }
 
@@ -96,6 +97,10 @@ void Application::on_startup() {
     if (panel_) panel_->sync_clock();
     update_tray();
   });
+
+  away_ = std::make_unique<AwayGuard>(
+      *this, *store_, settings_, [this](std::function<void()> action) { run_when_ready(std::move(action)); },
+      [this] { show_panel(); });
 
   add_action("quit", sigc::mem_fun(*this, &Application::quit_app));
   set_accel_for_action("win.refresh", "<Control>r");
@@ -290,7 +295,13 @@ void Application::show_settings() {
   if (!settings_window_) {
     settings_window_ = std::make_unique<ui::SettingsWindow>(*store_, settings_);
     settings_window_->set_transient_for(ensure_panel());
-    settings_window_->signal_settings_changed().connect(sigc::mem_fun(*this, &Application::update_tray));
+    settings_window_->signal_settings_changed().connect([this] {
+      update_tray();
+      away_->configure();
+    });
+    away_->describe_idle([this](const Glib::ustring& line) {
+      if (settings_window_) settings_window_->set_idle_source(line);
+    });
     // Closed after the panel, it lets the panel go in its turn.
     settings_window_->signal_hide().connect(sigc::mem_fun(*this, &Application::schedule_panel_release));
     add_window(*settings_window_);

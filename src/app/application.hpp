@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "app/away_guard.hpp"
 #include "core/tracker_store.hpp"
 #include "storage/settings.hpp"
 #include "ui/panel_window.hpp"
@@ -80,6 +81,7 @@ class Application : public Gtk::Application {
 
   Settings settings_;
   std::unique_ptr<TrackerStore> store_;
+  std::unique_ptr<AwayGuard> away_;
   std::unique_ptr<ui::Tray> tray_;
   std::unique_ptr<ui::PanelWindow> panel_;
   std::unique_ptr<ui::SettingsWindow> settings_window_;

@@ -38,6 +38,7 @@ TrackerStore::TrackerStore(Settings& settings_ref, std::optional<Ephemeral> ephe
   poll_timer = Glib::signal_timeout().connect_seconds(
       [this] {
         refresh_running();
+        emit_safely(polled);
         return true;
       },
       api::poll_interval_seconds());
@@ -120,6 +121,7 @@ void TrackerStore::clear_session() {
   task_id.reset();
   projects.clear();
   description.clear();
+  away_notice.clear();
   busy = false;
   phase = Phase::SignedOut;
   update_clock();

@@ -36,6 +36,7 @@ void TrackerStore::perform(Operation operation, FollowUp follow_up, Steps steps)
 
 void TrackerStore::start() {
   if (busy || api_key.empty() || !client || workspace_id.empty()) return;
+  away_notice.clear();
   const api::TrackingRules rules = bootstrap ? bootstrap->rules : api::TrackingRules{};
   const api::PickerProject* project = selected_project();
   const std::string missing = missing_required_fields(rules, description, project_id.has_value(), task_id.has_value(),
@@ -68,6 +69,7 @@ void TrackerStore::start() {
 
 void TrackerStore::stop() {
   if (busy || api_key.empty() || !running || workspace_id.empty()) return;
+  away_notice.clear();
   const std::string text = trimmed(description);
   // A changed description is saved first; the stop that follows belongs to
   // the same operation, so the store stays busy in between.
@@ -98,6 +100,7 @@ void TrackerStore::stop_running() {
 
 void TrackerStore::discard() {
   if (busy || api_key.empty() || !running || !client || workspace_id.empty()) return;
+  away_notice.clear();
   perform(
       [this](Finish finish) {
         client->discard_timer(workspace_id, [this, finish](api::Result<api::Empty> answer) {
@@ -111,6 +114,7 @@ void TrackerStore::discard() {
 
 void TrackerStore::continue_entry(const api::TimeEntry& entry) {
   if (busy || api_key.empty() || !client || workspace_id.empty()) return;
+  away_notice.clear();
   perform(
       [this, id = entry.id](Finish finish) {
         client->continue_entry(workspace_id, id, [this, finish](api::Result<std::optional<api::TimeEntry>> answer) {

@@ -56,6 +56,8 @@ class TrackerStore {
 
   sigc::signal<void()> changed;
   sigc::signal<void()> tick;
+  // After each poll for the running timer (every 30 seconds).
+  sigc::signal<void()> polled;
 
   Settings& settings;
   bool persist = true;
@@ -77,6 +79,9 @@ class TrackerStore {
   bool editing_description = false;
   bool busy = false;
   std::optional<std::string> error;
+  // What stopped the timer on its own ("Stopped at 12:03 — ..."), shown until
+  // the next timer action.
+  std::string away_notice;
   std::int64_t now = 0;
   // Where the store reads the time (Unix seconds); tests move it across midnight.
   std::function<std::int64_t()> clock_source = now_unix;

@@ -2,6 +2,7 @@
 
 #include <glib.h>
 #include <glib/gi18n-lib.h>
+#include <gtkmm/eventcontrollerfocus.h>
 #include <gtkmm/eventcontrollerkey.h>
 #include <gtkmm/stringlist.h>
 
@@ -10,6 +11,7 @@
 #include "config.hpp"
 #include "core/owned.hpp"
 #include "core/tracker_store.hpp"
+#include "core/work_hours.hpp"
 #include "storage/autostart.hpp"
 #include "storage/settings.hpp"
 #include "ui/accessible.hpp"
@@ -29,6 +31,14 @@ std::string server_host(const std::string& server) {
   }
   const char* host = g_uri_get_host(uri.get());
   return host && *host ? std::string(host) : server;
+}
+
+bool valid_hours(const std::string& text) {
+  return parse_work_hours(text).has_value();
+}
+
+bool valid_days(const std::string& text) {
+  return parse_work_days(text).has_value();
 }
 
 }  // namespace
@@ -60,6 +70,9 @@ SettingsWindow::SettingsWindow(TrackerStore& store_in, Settings& settings_in) : 
   tray_switch.property_active().signal_changed().connect(sigc::mem_fun(*this, &SettingsWindow::on_tray_toggled));
   set_accessible_name(tray_switch, _("Show elapsed time in the system tray"));
   row(*general, _("Show elapsed time in the system tray"), tray_switch);
+
+  build_away();
+  build_reminders();
 
   group(_("Account"), account_list);
   user_label.set_selectable(true);
@@ -160,8 +173,88 @@ void SettingsWindow::on_autostart_toggled() {
 
 void SettingsWindow::on_tray_toggled() {
   settings.tray_shows_time = tray_switch.get_active();
+  settings_changed();
+}
+
+void SettingsWindow::build_away() {
+  Gtk::ListBox* away = nullptr;
+  group(_("When away"), away);
+  switch_row(*away, lock_switch, settings.stop_on_lock, _("Stop the timer when the screen locks"));
+  switch_row(*away, sleep_switch, settings.stop_on_sleep, _("Stop the timer before the computer sleeps"));
+  number_row(*away, idle_minutes, settings.idle_stop_minutes, Settings::kMaxIdleStopMinutes,
+             _("Stop after minutes without input (0 is off)"));
+  idle_source.add_css_class("caption");
+  idle_source.set_xalign(0);
+  idle_source.set_wrap(true);
+  lone_row(*away, idle_source);
+}
+
+void SettingsWindow::build_reminders() {
+  Gtk::ListBox* reminders = nullptr;
+  group(_("Reminders"), reminders);
+  number_row(*reminders, long_hours, settings.long_timer_hours, Settings::kMaxLongTimerHours,
+             _("Remind when a timer has run this many hours (0 is off)"));
+  switch_row(*reminders, remind_switch, settings.remind_to_track, _("Remind to track in working hours"));
+  text_row(*reminders, work_hours, settings.work_hours, valid_hours, _("Working hours"));
+  text_row(*reminders, work_days, settings.work_days, valid_days, _("Working days (1 is Monday)"));
+}
+
+void SettingsWindow::switch_row(Gtk::ListBox& list, Gtk::Switch& control, bool& value, const Glib::ustring& title) {
+  control.set_active(value);
+  control.property_active().signal_changed().connect([this, &control, &value] {
+    value = control.get_active();
+    settings_changed();
+  });
+  set_accessible_name(control, title);
+  row(list, title, control);
+}
+
+void SettingsWindow::text_row(Gtk::ListBox& list, Gtk::Entry& entry, std::string& value,
+                              bool (*valid)(const std::string&), const Glib::ustring& title) {
+  entry.set_text(value);
+  entry.set_width_chars(11);
+  entry.signal_activate().connect([this, &entry, &value, valid] { commit_text(entry, value, valid); });
+  auto focus = Gtk::EventControllerFocus::create();
+  focus->signal_leave().connect([this, &entry, &value, valid] { commit_text(entry, value, valid); });
+  entry.add_controller(focus);
+  set_accessible_name(entry, title);
+  row(list, title, entry);
+}
+
+void SettingsWindow::number_row(Gtk::ListBox& list, Gtk::SpinButton& spin, int& value, int high,
+                                const Glib::ustring& title) {
+  spin.set_range(0, high);
+  spin.set_increments(1, 10);
+  spin.set_digits(0);
+  spin.set_numeric(true);
+  spin.set_value(value);
+  spin.signal_value_changed().connect([this, &spin, &value] {
+    value = spin.get_value_as_int();
+    settings_changed();
+  });
+  set_accessible_name(spin, title);
+  row(list, title, spin);
+}
+
+void SettingsWindow::commit_text(Gtk::Entry& entry, std::string& value, bool (*valid)(const std::string&)) {
+  const std::string typed = entry.get_text();
+  if (!valid(typed)) {
+    entry.add_css_class("error");
+    return;
+  }
+  entry.remove_css_class("error");
+  if (typed == value) return;
+  value = typed;
+  settings_changed();
+}
+
+void SettingsWindow::settings_changed() {
   settings.save();
   signal_settings_changed_.emit();
+}
+
+void SettingsWindow::set_idle_source(const Glib::ustring& line) {
+  idle_source.set_text(line);
 }
 
 void SettingsWindow::on_workspace_selected() {

@@ -1,16 +1,19 @@
 #pragma once
 
-// The small preferences window: start at login, the tray's running time, the
-// signed-in account (user, server, workspace, sign-out) and the version. It
+// The small preferences window: start at login, the tray's running time, what
+// to do when the user is away, reminders, the signed-in account (user, server,
+// workspace, sign-out) and the version. It
 // changes the settings, the autostart entry and the store's workspace and
 // session; it never talks to the service itself.
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/dropdown.h>
+#include <gtkmm/entry.h>
 #include <gtkmm/label.h>
 #include <gtkmm/listbox.h>
 #include <gtkmm/listboxrow.h>
+#include <gtkmm/spinbutton.h>
 #include <gtkmm/switch.h>
 #include <gtkmm/window.h>
 #include <sigc++/signal.h>
@@ -32,7 +35,10 @@ class SettingsWindow : public Gtk::Window {
   // Re-reads the account part from the store.
   void sync();
 
-  // Emitted after the user toggled the tray-time switch (already saved).
+  // Shows where idle time comes from on this desktop ("Idle time: GNOME").
+  void set_idle_source(const Glib::ustring& line);
+
+  // Emitted after the user changed a setting (already saved).
   sigc::signal<void()>& signal_settings_changed() { return signal_settings_changed_; }
 
  protected:
@@ -46,6 +52,18 @@ class SettingsWindow : public Gtk::Window {
   void on_autostart_toggled();
   void on_tray_toggled();
   void on_workspace_selected();
+  void build_away();
+  void build_reminders();
+  // A row with a switch bound to `value`, and one with an entry bound to it.
+  void switch_row(Gtk::ListBox& list, Gtk::Switch& control, bool& value, const Glib::ustring& title);
+  void number_row(Gtk::ListBox& list, Gtk::SpinButton& spin, int& value, int high, const Glib::ustring& title);
+  void text_row(Gtk::ListBox& list, Gtk::Entry& entry, std::string& value, bool (*valid)(const std::string&),
+                const Glib::ustring& title);
+  // Saves the settings and tells the application.
+  void settings_changed();
+  // A text setting from `entry`: saved when `valid` accepts it, else marked
+  // as wrong and left as it was in the file.
+  void commit_text(Gtk::Entry& entry, std::string& value, bool (*valid)(const std::string&));
 
   sigc::signal<void()> signal_settings_changed_;
   TrackerStore& store;
@@ -58,6 +76,14 @@ class SettingsWindow : public Gtk::Window {
   Gtk::Switch autostart_switch;
   Gtk::Label error_label;
   Gtk::Switch tray_switch;
+  Gtk::Switch lock_switch;
+  Gtk::Switch sleep_switch;
+  Gtk::SpinButton idle_minutes;
+  Gtk::Label idle_source;
+  Gtk::SpinButton long_hours;
+  Gtk::Switch remind_switch;
+  Gtk::Entry work_hours;
+  Gtk::Entry work_days;
   Gtk::ListBox* account_list = nullptr;
   Gtk::Label user_label;
   Gtk::Label server_label;

@@ -19,6 +19,7 @@ const std::string_view kStylesheet = R"css(
 .clock-big { font-size: 34px; font-weight: 300; font-feature-settings: "tnum"; }
 .clock-big.idle { opacity: 0.55; }
 .caption { font-size: 0.85em; opacity: 0.65; }
+.away-notice { font-size: 0.9em; }
 .caption-strong { font-size: 0.85em; font-weight: 700; opacity: 0.65; }
 entry.description-field {
   border-radius: 9px;

@@ -40,6 +40,13 @@ TrackerView::TrackerView(TrackerStore& store_in) : Gtk::Box(Gtk::Orientation::VE
   build_card();
   append(card);
   append(banner);
+  // What stopped the timer while the user was away, until the next timer action.
+  away_notice.add_css_class("away-notice");
+  away_notice.set_wrap(true);
+  away_notice.set_xalign(0);
+  away_notice.set_margin_start(4);
+  away_notice.set_visible(false);
+  append(away_notice);
 
   // Totals: today on the left, this week at the right end.
   auto* totals = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 0);
@@ -227,6 +234,8 @@ void TrackerView::sync() {
   billable.set_active(store.billable);
 
   banner.set_message(store.error.value_or(std::string()));
+  away_notice.set_text(store.away_notice);
+  away_notice.set_visible(!store.away_notice.empty());
   discard_button.set_visible(running);
 
   rebuild_recent();

@@ -69,6 +69,7 @@ class TrackerView : public Gtk::Box {
   TaskPicker task_picker;
   Gtk::CheckButton billable;
   ErrorBanner banner;
+  Gtk::Label away_notice;
   Gtk::Label today_total;
   Gtk::Label week_total;
   Gtk::Box recent_section{Gtk::Orientation::VERTICAL, 2};

@@ -1,0 +1,85 @@
+#pragma once
+
+// Acts for a user who has left the desk: stops the running timer when the
+// session locks, before the computer sleeps or shuts down, or after a spell
+// without input, as the settings ask; says so in a notification and the
+// panel; and reminds of a long-running timer and of working time with
+// nothing tracked. With every setting off it touches no bus and adds no
+// wake-up.
+
+#include <giomm/application.h>
+#include <sigc++/connection.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "away/idle_monitor.hpp"
+#include "away/reminders.hpp"
+#include "away/session_monitor.hpp"
+
+namespace irvelo {
+
+class TrackerStore;
+struct Settings;
+
+class AwayGuard {
+ public:
+  // `when_ready` runs an action once the store can take it (the
+  // application's run_when_ready); `show_panel` presents the panel.
+  AwayGuard(Gio::Application& application, TrackerStore& store, Settings& settings,
+            std::function<void(std::function<void()>)> when_ready, std::function<void()> show_panel);
+  ~AwayGuard();
+  AwayGuard(const AwayGuard&) = delete;
+  AwayGuard& operator=(const AwayGuard&) = delete;
+
+  // Follows the settings anew (after the settings window changed them).
+  void configure();
+  // Finds out where idle time comes from on this desktop and hands the
+  // settings window its line ("Idle time: GNOME").
+  void describe_idle(std::function<void(const Glib::ustring&)> done);
+
+ private:
+  enum class Reason { Lock, Sleep, Shutdown, Idle };
+  struct Stopping {
+    Reason reason;
+    std::string entry_id;
+    std::int64_t away_since = 0;
+    std::int64_t sent_at = 0;
+    bool sent = false;
+  };
+
+  void add_actions();
+  void on_changed();
+  void on_tick();
+  void on_poll();
+  void on_preparing(bool shutdown);
+  void stop_for(Reason reason, std::int64_t away_since);
+  void send_stop();
+  void stopped(const Stopping& stopping);
+  void update_watches();
+  void release_inhibitor();
+  void remind_to_track(std::optional<std::int64_t> idle_ms);
+  [[nodiscard]] std::string clock_text(std::int64_t instant) const;
+  // The reminders' clock: now, moved by IRVELO_TEST_CLOCK_SHIFT in tests.
+  [[nodiscard]] std::int64_t reminder_now() const;
+
+  Gio::Application& application_;
+  TrackerStore& store_;
+  Settings& settings_;
+  std::function<void(std::function<void()>)> when_ready_;
+  std::function<void()> show_panel_;
+  away::SessionMonitor session_;
+  away::IdleMonitor idle_;
+  std::int64_t clock_shift_ = 0;
+  away::Reminders reminders_;
+  std::optional<Stopping> stopping_;
+  // The computer is on its way to sleep: no new inhibitor until it wakes.
+  bool preparing_ = false;
+  std::string last_running_id_;
+  sigc::connection inhibitor_timeout_;
+  std::vector<sigc::connection> connections_;
+};
+
+}  // namespace irvelo

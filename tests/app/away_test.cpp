@@ -1,0 +1,307 @@
+// Away from the desk, through the real executable: a stand-in login manager
+// on a private system bus, stand-in desktop services on the session bus, and
+// the stops and continues observed at the development service.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <regex>
+#include <string>
+
+#include "app_fixture.hpp"
+#include "away_stand_ins.hpp"
+#include "devserver/http.hpp"
+#include "support/main_loop.hpp"
+
+namespace irvelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kTracking = "com.larkspan.Irvelo-tracking-symbolic";
+constexpr const char* kIdle = "com.larkspan.Irvelo-idle-symbolic";
+
+class AwayTest : public AppSession {
+ protected:
+  void SetUp() override {
+    AppSession::SetUp();
+    login_ = std::make_unique<StandInLogin>(system_bus_);
+  }
+
+  void TearDown() override {
+    AppSession::TearDown();
+    desktop_.reset();
+    login_.reset();
+  }
+
+  // The settings file of the instance to come: group "main" with `lines`.
+  static void write_settings(const std::string& lines) {
+    const std::string dir = std::string(g_get_user_config_dir()) + "/irvelo-desktop";
+    g_mkdir_with_parents(dir.c_str(), 0700);
+    const std::string text = "[main]\n" + lines;
+    ASSERT_TRUE(g_file_set_contents((dir + "/settings.ini").c_str(), text.c_str(), -1, nullptr));
+  }
+
+  void desktop(StandInDesktop::Parts parts) {
+    desktop_ = std::make_unique<StandInDesktop>(g_test_dbus_get_bus_address(bus_), parts);
+  }
+
+  // The primary instance on the stand-in system bus; `extra` may shorten its poll.
+  bool start_app(std::map<std::string, std::string> extra = {}) {
+    extra.emplace("DBUS_SYSTEM_BUS_ADDRESS", system_bus_.address());
+    if (!start_primary({"--background"}, extra)) return false;
+    return run_until([&] { return host_->string_property(item(), "IconName") == kIdle; });
+  }
+
+  bool tracking() { return host_->string_property(item(), "IconName") == kTracking; }
+
+  // Starts a timer from the command line; the running entry's id, as the service has it.
+  std::string start_timer() {
+    const int starts = count("POST", "/timer/start");
+    EXPECT_EQ(invoke({"--start"}), 0);
+    EXPECT_TRUE(run_until([&] { return count("POST", "/timer/start") == starts + 1 && tracking(); }));
+    return running_id();
+  }
+
+  std::string running_id() {
+    Http http;
+    const Reply reply = http.send(
+        {"GET",
+         server_->base_url() + "/api/v1/workspaces/" + server_->workspace_ids().front() + "/time-entries/running",
+         std::nullopt,
+         "application/json",
+         {{"Authorization", "Bearer " + server_->api_key()}}});
+    const auto running = reply.json().at("running");
+    return running.is_null() ? std::string() : running.at("id").get<std::string>();
+  }
+
+  int stops() const { return count("POST", "/timer/stop"); }
+
+  // The newest notification with this summary, once there is one more than `seen`.
+  const Notification* await_notification(const std::string& summary, std::size_t seen = 0) {
+    const Notification* found = nullptr;
+    run_until([&] {
+      std::size_t matching = 0;
+      for (const auto& n : desktop_->notifications) {
+        if (n.summary == summary && ++matching > seen) found = &n;
+      }
+      return found != nullptr;
+    });
+    return found;
+  }
+
+  // Presses "Continue" on `notification` and checks that `entry` runs again.
+  void continue_from(const Notification& notification, const std::string& entry) {
+    desktop_->invoke(notification, "Continue");
+    EXPECT_TRUE(run_until([&] { return count("POST", "/time-entries/" + entry + "/continue") == 1 && tracking(); }));
+  }
+
+  PrivateBus system_bus_;
+  std::unique_ptr<StandInLogin> login_;
+  std::unique_ptr<StandInDesktop> desktop_;
+};
+
+TEST_F(AwayTest, EachLockSignalStopsOnceAndContinueResumesThatEntry) {
+  write_settings("stop_on_lock=true\n");
+  desktop({.mutter = false, .screen_saver = true});
+  ASSERT_TRUE(start_app());
+
+  struct Trigger {
+    const char* name;
+    std::function<void()> fire;
+  };
+  const std::vector<Trigger> triggers = {
+      {"logind Lock", [&] { login_->lock(); }},
+      {"LockedHint", [&] { login_->set_locked_hint(true); }},
+      {"screen saver", [&] { desktop_->screen_saver_active(true); }},
+  };
+  int expected = 0;
+  for (const auto& trigger : triggers) {
+    SCOPED_TRACE(trigger.name);
+    const std::string entry = start_timer();
+    ASSERT_FALSE(entry.empty());
+    const std::size_t seen = desktop_->notifications.size();
+    trigger.fire();
+    // Both the lock and its hint come for one real lock: still one stop.
+    login_->lock();
+    ASSERT_TRUE(run_until([&] { return stops() == expected + 1 && !tracking(); }));
+    ++expected;
+    const Notification* stopped = await_notification("Timer stopped", seen);
+    ASSERT_NE(stopped, nullptr);
+    EXPECT_TRUE(
+        std::regex_match(stopped->body, std::regex("Stopped at [0-9]{1,2}:[0-9]{2}( [AP]M)? — the screen was locked")))
+        << stopped->body;
+    login_->set_locked_hint(false);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(stops(), expected);
+    continue_from(*stopped, entry);
+    ASSERT_EQ(invoke({"--stop"}), 0);
+    ++expected;
+    ASSERT_TRUE(run_until([&] { return stops() == expected && !tracking(); }));
+  }
+}
+
+TEST_F(AwayTest, WithTheSettingsOffNothingStopsAndNothingIsHeld) {
+  desktop({.mutter = true, .screen_saver = true});
+  ASSERT_TRUE(start_app());
+  start_timer();
+  login_->lock();
+  login_->set_locked_hint(true);
+  desktop_->screen_saver_active(true);
+  login_->prepare_for_sleep(true);
+  desktop_->fire_watch(1);
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(stops(), 0);
+  EXPECT_TRUE(tracking());
+  EXPECT_EQ(login_->inhibitors_taken, 0);
+  EXPECT_TRUE(desktop_->idle_watches.empty());
+  EXPECT_TRUE(desktop_->notifications.empty());
+}
+
+TEST_F(AwayTest, SleepAndShutdownStopUnderAnInhibitorHeldOnlyWhileTracking) {
+  write_settings("stop_on_sleep=true\n");
+  desktop({});
+  ASSERT_TRUE(start_app());
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(login_->inhibitors_taken, 0) << "no timer runs";
+
+  start_timer();
+  ASSERT_TRUE(run_until([&] { return login_->inhibitors_held() == 1; }));
+  EXPECT_EQ(login_->inhibit_what.front(), "sleep:shutdown");
+  login_->prepare_for_sleep(true);
+  ASSERT_TRUE(run_until([&] { return stops() == 1 && login_->inhibitors_held() == 0; }));
+  const Notification* slept = await_notification("Timer stopped");
+  ASSERT_NE(slept, nullptr);
+  EXPECT_NE(slept->body.find("the computer went to sleep"), std::string::npos) << slept->body;
+  ASSERT_TRUE(settle());
+  const int loads = count("GET", "/api/v1/me");
+  login_->prepare_for_sleep(false);
+  ASSERT_TRUE(run_until([&] { return count("GET", "/api/v1/me") > loads; })) << "woken, everything is reloaded";
+
+  start_timer();
+  ASSERT_TRUE(run_until([&] { return login_->inhibitors_held() == 1 && login_->inhibitors_taken == 2; }));
+  login_->prepare_for_shutdown();
+  ASSERT_TRUE(run_until([&] { return stops() == 2 && login_->inhibitors_held() == 0; }));
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(stops(), 2);
+  EXPECT_EQ(login_->inhibitors_taken, 2);
+}
+
+TEST_F(AwayTest, GnomeIdleWatchStopsAndSaysSinceWhen) {
+  write_settings("idle_stop_minutes=5\n");
+  desktop({.mutter = true, .screen_saver = true});
+  ASSERT_TRUE(start_app());
+  const std::string entry = start_timer();
+  ASSERT_TRUE(run_until([&] { return desktop_->idle_watches.size() == 1; }));
+  EXPECT_EQ(desktop_->idle_watches.front(), 5u * 60 * 1000);
+
+  desktop_->fire_watch(1);
+  ASSERT_TRUE(run_until([&] { return stops() == 1 && !tracking(); }));
+  const Notification* away = await_notification("Timer stopped");
+  ASSERT_NE(away, nullptr);
+  EXPECT_TRUE(
+      std::regex_match(away->body, std::regex("You were away from [0-9:APM ]+; the timer stopped at [0-9:APM ]+")))
+      << away->body;
+  // No timer, no watch.
+  ASSERT_TRUE(run_until([&] { return desktop_->removed_watches.size() == 1; }));
+  continue_from(*away, entry);
+  ASSERT_TRUE(run_until([&] { return desktop_->idle_watches.size() == 2; }));
+}
+
+// The sources that are asked on each poll: the screen saver's idle time, and
+// the X server's (Xvfb has the extension) where no desktop service answers.
+class PolledIdle : public AwayTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PolledIdle, StopsOnThePoll) {
+  write_settings("idle_stop_minutes=1\n");
+  desktop({.mutter = false, .screen_saver = GetParam()});
+  desktop_->session_idle_ms = 10 * 60 * 1000;
+  // A minute of 1.5 seconds, which Xvfb without input soon reaches.
+  ASSERT_TRUE(start_app({{"IRVELO_TEST_IDLE_MINUTE_MS", "1500"}, {"IRVELO_TEST_POLL_SECONDS", "1"}}));
+  start_timer();
+  ASSERT_TRUE(run_until([&] { return stops() == 1 && !tracking(); }, 20s));
+  const Notification* away = await_notification("Timer stopped");
+  ASSERT_NE(away, nullptr);
+  EXPECT_NE(away->body.find("You were away from"), std::string::npos) << away->body;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, PolledIdle, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "ScreenSaver" : "X11"); });
+
+// "now" placed in or out of working hours (09:00-17:00, Monday to Friday, UTC).
+struct ReminderCase {
+  const char* name;
+  int weekday;  // ISO
+  int hour;
+  bool reminds;
+};
+
+// Logs name the case rather than dump its bytes.
+void PrintTo(const ReminderCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Reminder : public AwayTest, public ::testing::WithParamInterface<ReminderCase> {};
+
+std::int64_t shift_to(int weekday, int hour) {
+  const std::int64_t now = std::time(nullptr);
+  const std::int64_t day = 24 * 3600;
+  // 1970-01-01 was a Thursday (ISO 4): the coming Monday 00:00 UTC, then the wanted day and hour.
+  const std::int64_t days_since_monday = (now / day + 3) % 7;
+  const std::int64_t monday = (now / day - days_since_monday + 7) * day;
+  return monday + (weekday - 1) * day + hour * 3600 + 60 - now;
+}
+
+TEST_P(Reminder, ToTrackOnlyInWorkingHours) {
+  const ReminderCase& c = GetParam();
+  write_settings("remind_to_track=true\nwork_hours=09:00-17:00\nwork_days=1-5\n");
+  // GNOME's monitor says the user is at the keyboard.
+  desktop({.mutter = true});
+  ASSERT_TRUE(start_app({{"TZ", "UTC"},
+                         {"IRVELO_TEST_CLOCK_SHIFT", std::to_string(shift_to(c.weekday, c.hour))},
+                         {"IRVELO_TEST_REMIND_QUIET_SECONDS", "1"},
+                         {"IRVELO_TEST_POLL_SECONDS", "1"}}));
+  // Enough polls for a reminder to be due: each asks the service for the running timer.
+  const int polls = count("GET", "/time-entries/running");
+  ASSERT_TRUE(run_until([&] { return count("GET", "/time-entries/running") >= polls + 4; }));
+  if (!c.reminds) {
+    EXPECT_TRUE(desktop_->notifications.empty());
+    return;
+  }
+  const Notification* reminder = await_notification("Not tracking");
+  ASSERT_NE(reminder, nullptr);
+  const int later = count("GET", "/time-entries/running");
+  ASSERT_TRUE(run_until([&] { return count("GET", "/time-entries/running") >= later + 3; }));
+  ASSERT_EQ(desktop_->notifications.size(), 1u) << "at most one an hour";
+  reminder = &desktop_->notifications.front();
+  desktop_->invoke(*reminder, "Start");
+  ASSERT_TRUE(run_until([&] { return count("POST", "/timer/start") == 1 && tracking(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Hours, Reminder,
+                         ::testing::Values(ReminderCase{"WednesdayMorning", 3, 10, true},
+                                           ReminderCase{"WednesdayNight", 3, 20, false},
+                                           ReminderCase{"SaturdayMorning", 6, 10, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AwayTest, LongTimerRemindsOnceAndItsStopButtonStops) {
+  write_settings("long_timer_hours=2\n");
+  desktop({});
+  // The reminders' clock runs two hours and a minute ahead of the timer's start.
+  ASSERT_TRUE(start_app({{"IRVELO_TEST_CLOCK_SHIFT", std::to_string(2 * 3600 + 60)}}));
+  start_timer();
+  const Notification* still = await_notification("Still tracking?");
+  ASSERT_NE(still, nullptr);
+  EXPECT_EQ(still->body, "The timer has run for 2 hours");
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(desktop_->notifications.size(), 1u);
+  desktop_->invoke(*still, "Stop");
+  ASSERT_TRUE(run_until([&] { return stops() == 1 && !tracking(); }));
+}
+
+}  // namespace
+}  // namespace irvelo::test
