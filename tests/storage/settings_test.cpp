@@ -54,12 +54,19 @@ TEST_F(SettingsFile, FreshValueAndNoFile) {
   expect_defaults(Settings::load());
 }
 
-TEST_F(SettingsFile, RoundTripWritesExactlyTheFourKeys) {
+TEST_F(SettingsFile, RoundTripWritesExactlyEveryKey) {
   Settings s;
   s.server_url = "https://time.example.org";
   s.workspace_id = "ws 42";
   s.key_origin = "connect";
   s.tray_shows_time = false;
+  s.stop_on_lock = true;
+  s.stop_on_sleep = true;
+  s.idle_stop_minutes = 480;
+  s.long_timer_hours = 3;
+  s.remind_to_track = true;
+  s.work_hours = "22:00-06:00";
+  s.work_days = "1,2,3,4,6";
   s.save();
 
   EXPECT_EQ(read_file(settings_file()).value_or("<missing>"),
@@ -67,13 +74,27 @@ TEST_F(SettingsFile, RoundTripWritesExactlyTheFourKeys) {
             "server_url=https://time.example.org\n"
             "workspace_id=ws 42\n"
             "key_origin=connect\n"
-            "tray_shows_time=false\n");
+            "tray_shows_time=false\n"
+            "stop_on_lock=true\n"
+            "stop_on_sleep=true\n"
+            "idle_stop_minutes=480\n"
+            "long_timer_hours=3\n"
+            "remind_to_track=true\n"
+            "work_hours=22:00-06:00\n"
+            "work_days=1,2,3,4,6\n");
 
   const Settings loaded = Settings::load();
   EXPECT_EQ(loaded.server_url, "https://time.example.org");
   EXPECT_EQ(loaded.workspace_id, "ws 42");
   EXPECT_EQ(loaded.key_origin, "connect");
   EXPECT_FALSE(loaded.tray_shows_time);
+  EXPECT_TRUE(loaded.stop_on_lock);
+  EXPECT_TRUE(loaded.stop_on_sleep);
+  EXPECT_EQ(loaded.idle_stop_minutes, 480);
+  EXPECT_EQ(loaded.long_timer_hours, 3);
+  EXPECT_TRUE(loaded.remind_to_track);
+  EXPECT_EQ(loaded.work_hours, "22:00-06:00");
+  EXPECT_EQ(loaded.work_days, "1,2,3,4,6");
 
   s.tray_shows_time = true;
   s.save();
@@ -133,6 +154,21 @@ TEST_F(SettingsFile, TrayFlagOnlyAParsableBooleanCounts) {
   EXPECT_TRUE(Settings::load().tray_shows_time);
 }
 
+TEST_F(SettingsFile, AwayValuesThatCannotBeReadGiveTheDefaults) {
+  write_settings(
+      "[main]\nstop_on_lock=yes\nstop_on_sleep=on\nidle_stop_minutes=481\nlong_timer_hours=-2\n"
+      "remind_to_track=sometimes\nwork_hours=9-17\nwork_days=0-5\n");
+  const Settings s = Settings::load();
+  const Settings defaults;
+  EXPECT_FALSE(s.stop_on_lock);
+  EXPECT_FALSE(s.stop_on_sleep);
+  EXPECT_EQ(s.idle_stop_minutes, 0);
+  EXPECT_EQ(s.long_timer_hours, 0);
+  EXPECT_FALSE(s.remind_to_track);
+  EXPECT_EQ(s.work_hours, defaults.work_hours);
+  EXPECT_EQ(s.work_days, defaults.work_days);
+}
+
 TEST_F(SettingsFile, MissingKeysTakeTheirDefaults) {
   write_settings("[main]\nworkspace_id=w1\n");
   const Settings s = Settings::load();
@@ -171,7 +207,14 @@ TEST_F(SettingsFile, HandAddedKeysGroupsAndCommentsAreGoneAfterASave) {
             "server_url=https://time.example.org\n"
             "workspace_id=w7\n"
             "key_origin=personal\n"
-            "tray_shows_time=true\n");
+            "tray_shows_time=true\n"
+            "stop_on_lock=false\n"
+            "stop_on_sleep=false\n"
+            "idle_stop_minutes=0\n"
+            "long_timer_hours=0\n"
+            "remind_to_track=false\n"
+            "work_hours=09:00-17:00\n"
+            "work_days=1-5\n");
 }
 
 TEST_F(SettingsFile, ReadOnlyDirectoryLogsTheWarningAndKeepsTheOldFile) {

@@ -1,8 +1,10 @@
-// The settings window: account, workspace, sign-out, the two switches.
+// The settings window: account, workspace, sign-out, and the choices.
 
 #include <glib/gstdio.h>
 #include <gtkmm/dropdown.h>
+#include <gtkmm/entry.h>
 #include <gtkmm/listboxrow.h>
+#include <gtkmm/spinbutton.h>
 #include <gtkmm/switch.h>
 
 #include <fstream>
@@ -93,6 +95,53 @@ TEST_F(SettingsWindowTest, TheTraySwitchSavesTheSettingAndTellsTheApplication) {
   tray_switch().set_active(true);
   EXPECT_EQ(settings_changes, 2);
   EXPECT_TRUE(Settings::load().tray_shows_time);
+}
+
+TEST_F(SettingsWindowTest, AwayAndReminderChoicesChangeEveryKey) {
+  start_signed_in();
+  open_settings();
+  auto switches = find_all<Gtk::Switch>(*window);
+  auto spins = find_all<Gtk::SpinButton>(*window);
+  // The working hours and days, found by the defaults they show (the
+  // workspace list brings an entry of its own).
+  std::vector<Gtk::Entry*> entries;
+  for (const char* shown : {"09:00-17:00", "1-5"}) {
+    for (auto* entry : find_all<Gtk::Entry>(*window)) {
+      if (entry->get_text() == shown) entries.push_back(entry);
+    }
+  }
+  ASSERT_EQ(switches.size(), 5u);
+  ASSERT_EQ(spins.size(), 2u);
+  ASSERT_EQ(entries.size(), 2u);
+
+  switches[2]->set_active(true);
+  switches[3]->set_active(true);
+  spins[0]->set_value(15);
+  spins[1]->set_value(9);
+  switches[4]->set_active(true);
+  entries[0]->set_text("08:00-16:30");
+  g_signal_emit_by_name(entries[0]->gobj(), "activate");
+  entries[1]->set_text("1,2,3,4,6");
+  g_signal_emit_by_name(entries[1]->gobj(), "activate");
+  EXPECT_EQ(settings_changes, 7);
+
+  // What cannot be read is marked and kept out of the file.
+  entries[1]->set_text("Monday");
+  g_signal_emit_by_name(entries[1]->gobj(), "activate");
+  EXPECT_TRUE(entries[1]->has_css_class("error"));
+  EXPECT_EQ(settings_changes, 7);
+
+  const Settings saved = Settings::load();
+  EXPECT_TRUE(saved.stop_on_lock);
+  EXPECT_TRUE(saved.stop_on_sleep);
+  EXPECT_EQ(saved.idle_stop_minutes, 15);
+  EXPECT_EQ(saved.long_timer_hours, 9);
+  EXPECT_TRUE(saved.remind_to_track);
+  EXPECT_EQ(saved.work_hours, "08:00-16:30");
+  EXPECT_EQ(saved.work_days, "1,2,3,4,6");
+
+  spins[0]->set_value(1000);
+  EXPECT_EQ(Settings::load().idle_stop_minutes, Settings::kMaxIdleStopMinutes);
 }
 
 TEST_F(SettingsWindowTest, TheAutostartSwitchFollowsTheEntryAndShowsAFailure) {
