@@ -49,7 +49,12 @@ SettingsWindow::SettingsWindow(TrackerStore& store_in, Settings& settings_in) : 
   set_resizable(false);
   set_hide_on_close(true);
   content.set_margin(18);
-  set_child(content);
+  // Taller than a small screen now: the groups scroll rather than run off it.
+  scroller.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+  scroller.set_propagate_natural_height(true);
+  scroller.set_max_content_height(640);
+  scroller.set_child(content);
+  set_child(scroller);
 
   Gtk::ListBox* general = nullptr;
   group(_("General"), general);

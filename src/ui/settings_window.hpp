@@ -13,6 +13,7 @@
 #include <gtkmm/label.h>
 #include <gtkmm/listbox.h>
 #include <gtkmm/listboxrow.h>
+#include <gtkmm/scrolledwindow.h>
 #include <gtkmm/spinbutton.h>
 #include <gtkmm/switch.h>
 #include <gtkmm/window.h>
@@ -72,6 +73,7 @@ class SettingsWindow : public Gtk::Window {
   // not act on the store or the autostart entry.
   bool updating = false;
   std::string workspace_key;
+  Gtk::ScrolledWindow scroller;
   Gtk::Box content{Gtk::Orientation::VERTICAL, 18};
   Gtk::Switch autostart_switch;
   Gtk::Label error_label;
