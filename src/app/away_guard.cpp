@@ -61,6 +61,10 @@ AwayGuard::AwayGuard(Gio::Application& application, TrackerStore& store, Setting
   connections_.push_back(idle_.idle.connect([this](std::int64_t since) {
     if (settings_.idle_stop_minutes > 0) stop_for(Reason::Idle, since);
   }));
+  connections_.push_back(idle_.active.connect([this] {
+    if (idle_stop_notice_ && !store_.away_notice.empty()) application_.send_notification(kStoppedId, idle_stop_notice_);
+    idle_stop_notice_.reset();
+  }));
   configure();
 }
 
@@ -278,6 +282,7 @@ void AwayGuard::stopped(const Stopping& stopping) {
   notification->add_button_variant(_("Continue"), "app.continue-entry",
                                    Glib::Variant<Glib::ustring>::create(stopping.entry_id));
   application_.send_notification(kStoppedId, notification);
+  idle_stop_notice_ = stopping.reason == Reason::Idle ? notification : Glib::RefPtr<Gio::Notification>();
 }
 
 std::string AwayGuard::clock_text(std::int64_t instant) const {

@@ -8,6 +8,7 @@
 // wake-up.
 
 #include <giomm/application.h>
+#include <giomm/notification.h>
 #include <sigc++/connection.h>
 
 #include <cstdint>
@@ -78,6 +79,9 @@ class AwayGuard {
   // The computer is on its way to sleep: no new inhibitor until it wakes.
   bool preparing_ = false;
   std::string last_running_id_;
+  // The notification of an idle stop, shown again when the user comes back
+  // (where the idle source tells), unless a timer action came first.
+  Glib::RefPtr<Gio::Notification> idle_stop_notice_;
   sigc::connection inhibitor_timeout_;
   std::vector<sigc::connection> connections_;
 };

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -81,15 +82,15 @@ class AwayTest : public AppSession {
 
   int stops() const { return count("POST", "/timer/stop"); }
 
-  // The newest notification with this summary, once there is one more than `seen`.
-  const Notification* await_notification(const std::string& summary, std::size_t seen = 0) {
-    const Notification* found = nullptr;
+  // The newest notification with this summary, once there are more than `seen`.
+  std::optional<Notification> await_notification(const std::string& summary, std::size_t seen = 0) {
+    std::optional<Notification> found;
     run_until([&] {
       std::size_t matching = 0;
       for (const auto& n : desktop_->notifications) {
-        if (n.summary == summary && ++matching > seen) found = &n;
+        if (n.summary == summary && ++matching > seen) found = n;
       }
-      return found != nullptr;
+      return found.has_value();
     });
     return found;
   }
@@ -130,8 +131,8 @@ TEST_F(AwayTest, EachLockSignalStopsOnceAndContinueResumesThatEntry) {
     login_->lock();
     ASSERT_TRUE(run_until([&] { return stops() == expected + 1 && !tracking(); }));
     ++expected;
-    const Notification* stopped = await_notification("Timer stopped", seen);
-    ASSERT_NE(stopped, nullptr);
+    const std::optional<Notification> stopped = await_notification("Timer stopped", seen);
+    ASSERT_TRUE(stopped);
     EXPECT_TRUE(
         std::regex_match(stopped->body, std::regex("Stopped at [0-9]{1,2}:[0-9]{2}( [AP]M)? — the screen was locked")))
         << stopped->body;
@@ -174,8 +175,8 @@ TEST_F(AwayTest, SleepAndShutdownStopUnderAnInhibitorHeldOnlyWhileTracking) {
   EXPECT_EQ(login_->inhibit_what.front(), "sleep:shutdown");
   login_->prepare_for_sleep(true);
   ASSERT_TRUE(run_until([&] { return stops() == 1 && login_->inhibitors_held() == 0; }));
-  const Notification* slept = await_notification("Timer stopped");
-  ASSERT_NE(slept, nullptr);
+  const std::optional<Notification> slept = await_notification("Timer stopped");
+  ASSERT_TRUE(slept);
   EXPECT_NE(slept->body.find("the computer went to sleep"), std::string::npos) << slept->body;
   ASSERT_TRUE(settle());
   const int loads = count("GET", "/api/v1/me");
@@ -201,11 +202,17 @@ TEST_F(AwayTest, GnomeIdleWatchStopsAndSaysSinceWhen) {
 
   desktop_->fire_watch(1);
   ASSERT_TRUE(run_until([&] { return stops() == 1 && !tracking(); }));
-  const Notification* away = await_notification("Timer stopped");
-  ASSERT_NE(away, nullptr);
+  const std::optional<Notification> away = await_notification("Timer stopped");
+  ASSERT_TRUE(away);
   EXPECT_TRUE(
       std::regex_match(away->body, std::regex("You were away from [0-9:APM ]+; the timer stopped at [0-9:APM ]+")))
       << away->body;
+  // Back at the keyboard: the same notification once more, in place of the first.
+  desktop_->fire_watch(1000);
+  const auto again = await_notification("Timer stopped", 1);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->id, away->id);
+  EXPECT_EQ(again->body, away->body);
   // No timer, no watch.
   ASSERT_TRUE(run_until([&] { return desktop_->removed_watches.size() == 1; }));
   continue_from(*away, entry);
@@ -224,8 +231,8 @@ TEST_P(PolledIdle, StopsOnThePoll) {
   ASSERT_TRUE(start_app({{"IRVELO_TEST_IDLE_MINUTE_MS", "1500"}, {"IRVELO_TEST_POLL_SECONDS", "1"}}));
   start_timer();
   ASSERT_TRUE(run_until([&] { return stops() == 1 && !tracking(); }, 20s));
-  const Notification* away = await_notification("Timer stopped");
-  ASSERT_NE(away, nullptr);
+  const std::optional<Notification> away = await_notification("Timer stopped");
+  ASSERT_TRUE(away);
   EXPECT_NE(away->body.find("You were away from"), std::string::npos) << away->body;
 }
 
@@ -272,12 +279,12 @@ TEST_P(Reminder, ToTrackOnlyInWorkingHours) {
     EXPECT_TRUE(desktop_->notifications.empty());
     return;
   }
-  const Notification* reminder = await_notification("Not tracking");
-  ASSERT_NE(reminder, nullptr);
+  std::optional<Notification> reminder = await_notification("Not tracking");
+  ASSERT_TRUE(reminder);
   const int later = count("GET", "/time-entries/running");
   ASSERT_TRUE(run_until([&] { return count("GET", "/time-entries/running") >= later + 3; }));
   ASSERT_EQ(desktop_->notifications.size(), 1u) << "at most one an hour";
-  reminder = &desktop_->notifications.front();
+  reminder = desktop_->notifications.front();
   desktop_->invoke(*reminder, "Start");
   ASSERT_TRUE(run_until([&] { return count("POST", "/timer/start") == 1 && tracking(); }));
 }
@@ -294,8 +301,8 @@ TEST_F(AwayTest, LongTimerRemindsOnceAndItsStopButtonStops) {
   // The reminders' clock runs two hours and a minute ahead of the timer's start.
   ASSERT_TRUE(start_app({{"IRVELO_TEST_CLOCK_SHIFT", std::to_string(2 * 3600 + 60)}}));
   start_timer();
-  const Notification* still = await_notification("Still tracking?");
-  ASSERT_NE(still, nullptr);
+  const std::optional<Notification> still = await_notification("Still tracking?");
+  ASSERT_TRUE(still);
   EXPECT_EQ(still->body, "The timer has run for 2 hours");
   ASSERT_TRUE(settle());
   EXPECT_EQ(desktop_->notifications.size(), 1u);
