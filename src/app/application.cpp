@@ -15,6 +15,7 @@
 
 #include "api/intervals.hpp"
 #include "app/renderer.hpp"
+#include "app/status_text.hpp"
 #include "config.hpp"
 #include "core/owned.hpp"
 #include "core/time_format.hpp"
@@ -48,7 +49,12 @@ Application::Application() : Gtk::Application(config::kApplicationId, Gio::Appli
   add_main_option_entry(Type::BOOL, "toggle", 't', _("Start or stop the timer"));
   add_main_option_entry(Type::BOOL, "start", 's', _("Start the timer"));
   add_main_option_entry(Type::BOOL, "stop", 'x', _("Stop the timer"));
+  add_main_option_entry(Type::BOOL, "continue", 'c', _("Continue the most recent entry"));
+  add_main_option_entry(Type::STRING, "description", 'd', _("With --start or --toggle: the new timer's description"),
+                        _("TEXT"));
   add_main_option_entry(Type::BOOL, "background", 'b', _("Start in the system tray without opening the panel"));
+  add_main_option_entry(Type::BOOL, "status", '\0', _("Print what the timer is doing as one line of JSON and exit"));
+  add_main_option_entry(Type::BOOL, "follow", '\0', _("With --status: print a new line whenever that changes"));
   add_main_option_entry(Type::BOOL, "version", 'v', _("Print the version and exit"));
 }
 
@@ -57,6 +63,8 @@ Application::~Application() {
   ready_idle_.disconnect();
   background_wait_.disconnect();
   panel_release_.disconnect();
+  // Nobody reads the store through the bus once it is gone.
+  status_.unexport();
   // The windows go before the tray and the store they show, and all of them
   // before the settings they may refer to.
   settings_window_.reset();
@@ -80,6 +88,7 @@ void Application::on_startup() {
   settings_ = Settings::load();
   store_ = std::make_unique<TrackerStore>(settings_,
                                           ephemeral_credentials(g_getenv("IRVELO_API_KEY"), g_getenv("IRVELO_SERVER")));
+  status_.attach(*store_);
 
   tray_ = std::make_unique<ui::Tray>();
   tray_->signal_available().connect(sigc::mem_fun(*this, &Application::on_tray_available));
@@ -192,20 +201,56 @@ int Application::on_command_line(const Glib::RefPtr<Gio::ApplicationCommandLine>
     }
   }
 
+  std::optional<std::string> description;
+  Glib::ustring given;
+  if (options && options->lookup_value("description", given)) description = given;
+  // Before a start from the command line: the description it asked for.
+  const auto start = [this, description] {
+    if (store_->running) return;
+    if (description) store_->description = *description;
+    store_->set_tracking(true);
+  };
+
   std::function<void()> action;
   if (has("toggle")) {
     // Whether a timer runs is read when the action runs, not now.
-    action = [this] { store_->set_tracking(!store_->running.has_value()); };
+    action = [this, start] {
+      if (store_->running) {
+        store_->set_tracking(false);
+      } else {
+        start();
+      }
+    };
   } else if (has("start")) {
-    action = [this] { store_->set_tracking(true); };
+    action = start;
   } else if (has("stop")) {
     action = [this] { store_->set_tracking(false); };
+  } else if (has("continue")) {
+    action = [this] {
+      if (store_->running) return;
+      const auto recent = store_->recent_entries();
+      if (!recent.empty()) store_->continue_entry(recent.front());
+    };
   }
   const bool action_chosen = static_cast<bool>(action);
   if (action_chosen) run_when_ready(std::move(action));
 
   decide_windows(action_chosen, callback_arrived, has("background"));
   return 0;
+}
+
+bool Application::dbus_register_vfunc(const Glib::RefPtr<Gio::DBus::Connection>& connection,
+                                      const Glib::ustring& object_path) {
+  if (!Gtk::Application::dbus_register_vfunc(connection, object_path)) return false;
+  // A status bar that cannot read us is no reason not to run.
+  status_.export_on(connection, object_path);
+  return true;
+}
+
+void Application::dbus_unregister_vfunc(const Glib::RefPtr<Gio::DBus::Connection>& connection,
+                                        const Glib::ustring& object_path) {
+  status_.unexport();
+  Gtk::Application::dbus_unregister_vfunc(connection, object_path);
 }
 
 void Application::run_when_ready(std::function<void()> action) {
@@ -240,19 +285,16 @@ void Application::run_when_ready(std::function<void()> action) {
 void Application::update_tray() {
   if (!tray_ || !store_) return;
   std::string clock;
-  Glib::ustring tooltip;
   ui::Tray::Icon icon = ui::Tray::Icon::SignedOut;
   if (store_->running) {
     clock = format_clock(store_->elapsed_seconds());
-    tooltip = Glib::ustring::compose(_("Tracking %1"), clock);
-    if (!store_->running->description.empty()) tooltip += " \u00b7 " + store_->running->description;
     icon = ui::Tray::Icon::Tracking;
   } else if (!store_->api_key.empty()) {
     icon = ui::Tray::Icon::Idle;
-    tooltip = _("Not tracking");
-  } else {
-    tooltip = _("Not signed in");
   }
+  const std::string tooltip =
+      status_tooltip(!store_->api_key.empty(), store_->running.has_value(), store_->elapsed_seconds(),
+                     store_->running ? store_->running->description : std::string());
   tray_->set(icon, settings_.tray_shows_time ? clock : std::string(), tooltip);
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/away_guard.hpp"
+#include "app/status_service.hpp"
 #include "core/tracker_store.hpp"
 #include "storage/settings.hpp"
 #include "ui/panel_window.hpp"
@@ -69,6 +70,10 @@ class Application : public Gtk::Application {
   void on_activate() override;
   void on_shutdown() override;
   int on_command_line(const Glib::RefPtr<Gio::ApplicationCommandLine>& command_line) override;
+  bool dbus_register_vfunc(const Glib::RefPtr<Gio::DBus::Connection>& connection,
+                           const Glib::ustring& object_path) override;
+  void dbus_unregister_vfunc(const Glib::RefPtr<Gio::DBus::Connection>& connection,
+                             const Glib::ustring& object_path) override;
 
  private:
   [[nodiscard]] bool panel_visible() const;
@@ -80,6 +85,7 @@ class Application : public Gtk::Application {
   void schedule_panel_release();
 
   Settings settings_;
+  StatusService status_;
   std::unique_ptr<TrackerStore> store_;
   std::unique_ptr<AwayGuard> away_;
   std::unique_ptr<ui::Tray> tray_;

@@ -1,5 +1,6 @@
 // Process entry: answers --version without starting anything, binds the
-// message catalogues, and runs the single-instance application.
+// message catalogues, answers --status from the running instance, and runs
+// the single-instance application.
 
 #include <glib/gi18n-lib.h>
 
@@ -10,6 +11,7 @@
 
 #include "app/application.hpp"
 #include "app/renderer.hpp"
+#include "app/status_client.hpp"
 #include "config.hpp"
 
 int main(int argc, char* argv[]) {
@@ -26,6 +28,16 @@ int main(int argc, char* argv[]) {
   bindtextdomain(GETTEXT_PACKAGE, locale_dir != nullptr ? locale_dir : irvelo::config::kLocaleDir);
   bind_textdomain_codeset(GETTEXT_PACKAGE, "UTF-8");
   textdomain(GETTEXT_PACKAGE);
+
+  // Read from the running instance over the bus: no toolkit, no display, and
+  // never an instance of its own.
+  bool status = false;
+  bool follow = false;
+  for (int i = 1; i < argc; ++i) {
+    status = status || std::strcmp(argv[i], "--status") == 0;
+    follow = follow || std::strcmp(argv[i], "--follow") == 0;
+  }
+  if (status) return irvelo::status::run(follow);
 
   // Only the instance that starts GTK reads it; later invocations exit first.
   irvelo::prefer_software_rendering();

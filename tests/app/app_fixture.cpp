@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "devserver/http.hpp"
 #include "support/main_loop.hpp"
 
 namespace irvelo::test {
@@ -55,7 +56,8 @@ int AppSession::spawn(const std::vector<std::string>& arguments, const std::map<
   return spawn_command(std::move(command), extra);
 }
 
-int AppSession::spawn_command(std::vector<std::string> command, const std::map<std::string, std::string>& extra) {
+int AppSession::spawn_command(std::vector<std::string> command, const std::map<std::string, std::string>& extra,
+                              int* output) {
   std::vector<gchar*> argv;
   for (auto& a : command) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -66,7 +68,8 @@ int AppSession::spawn_command(std::vector<std::string> command, const std::map<s
 
   GPid pid = 0;
   GError* error = nullptr;
-  if (!g_spawn_async(nullptr, argv.data(), envp.data(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &error)) {
+  if (!g_spawn_async_with_pipes(nullptr, argv.data(), envp.data(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid,
+                                nullptr, output, nullptr, &error)) {
     ADD_FAILURE() << "cannot start " << command.front() << ": " << error->message;
     g_clear_error(&error);
     return 0;
@@ -139,6 +142,43 @@ int AppSession::index_of(const std::string& method, const std::string& suffix) c
     }
   }
   return -1;
+}
+
+std::string AppSession::running_id() const {
+  Http http;
+  const Reply reply = http.send(
+      {"GET",
+       server_->base_url() + "/api/v1/workspaces/" + server_->workspace_ids().front() + "/time-entries/running",
+       std::nullopt,
+       "application/json",
+       {{"Authorization", "Bearer " + server_->api_key()}}});
+  const auto running = reply.json().at("running");
+  return running.is_null() ? std::string() : running.at("id").get<std::string>();
+}
+
+std::optional<std::string> AppSession::output_of(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command = {IRVELO_DESKTOP_EXE};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  std::vector<gchar*> argv;
+  for (auto& a : command) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env = environment();
+  std::vector<gchar*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  gchar* out = nullptr;
+  gint status = 0;
+  GError* error = nullptr;
+  if (!g_spawn_sync(nullptr, argv.data(), envp.data(), G_SPAWN_DEFAULT, nullptr, nullptr, &out, nullptr, &status,
+                    &error)) {
+    ADD_FAILURE() << "cannot run " << command.front() << ": " << error->message;
+    g_clear_error(&error);
+    return std::nullopt;
+  }
+  const std::string text = out != nullptr ? out : "";
+  g_free(out);
+  if (!g_spawn_check_wait_status(status, nullptr)) return std::nullopt;
+  return text;
 }
 
 bool AppSession::alive(int pid) const {

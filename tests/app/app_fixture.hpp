@@ -29,8 +29,11 @@ class AppSession : public ::testing::Test {
   // Starts the executable; returns its process id (0 on failure).
   int spawn(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& extra = {});
   // Starts `command` (program first) as a child whose exit is recorded and
-  // which TearDown ends; returns its process id (0 on failure).
-  int spawn_command(std::vector<std::string> command, const std::map<std::string, std::string>& extra);
+  // which TearDown ends; returns its process id (0 on failure). With
+  // `output`, the child's standard output is a pipe whose reading end that
+  // receives (the caller closes it).
+  int spawn_command(std::vector<std::string> command, const std::map<std::string, std::string>& extra,
+                    int* output = nullptr);
   // Runs the main loop until the child ends; its exit status, or nothing.
   std::optional<int> wait_exit(int pid, std::chrono::milliseconds deadline = std::chrono::seconds(10));
   // A later invocation: starts it and waits for its exit status.
@@ -46,6 +49,11 @@ class AppSession : public ::testing::Test {
   [[nodiscard]] int count(const std::string& method, const std::string& suffix) const;
   [[nodiscard]] int index_of(const std::string& method, const std::string& suffix) const;
   bool alive(int pid) const;
+  // The id of the entry running at the service (empty when none), asked as any client would.
+  [[nodiscard]] std::string running_id() const;
+  // Runs the executable to its end (for options that answer on their own and
+  // need nothing of this test's main loop); its standard output, or nothing.
+  std::optional<std::string> output_of(const std::vector<std::string>& arguments);
   // Returns once the instance `pid`, started with --background, has acted on
   // the end of its wait for a tray host (`wait` long, as the environment
   // shortened it) and is still running its main loop afterwards.

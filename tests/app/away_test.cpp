@@ -15,7 +15,6 @@
 
 #include "app_fixture.hpp"
 #include "away_stand_ins.hpp"
-#include "devserver/http.hpp"
 #include "support/main_loop.hpp"
 
 namespace irvelo::test {
@@ -66,18 +65,6 @@ class AwayTest : public AppSession {
     EXPECT_EQ(invoke({"--start"}), 0);
     EXPECT_TRUE(run_until([&] { return count("POST", "/timer/start") == starts + 1 && tracking(); }));
     return running_id();
-  }
-
-  std::string running_id() {
-    Http http;
-    const Reply reply = http.send(
-        {"GET",
-         server_->base_url() + "/api/v1/workspaces/" + server_->workspace_ids().front() + "/time-entries/running",
-         std::nullopt,
-         "application/json",
-         {{"Authorization", "Bearer " + server_->api_key()}}});
-    const auto running = reply.json().at("running");
-    return running.is_null() ? std::string() : running.at("id").get<std::string>();
   }
 
   int stops() const { return count("POST", "/timer/stop"); }
