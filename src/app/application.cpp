@@ -284,18 +284,24 @@ void Application::run_when_ready(std::function<void()> action) {
 
 void Application::update_tray() {
   if (!tray_ || !store_) return;
-  std::string clock;
   ui::Tray::Icon icon = ui::Tray::Icon::SignedOut;
   if (store_->running) {
-    clock = format_clock(store_->elapsed_seconds());
     icon = ui::Tray::Icon::Tracking;
   } else if (!store_->api_key.empty()) {
     icon = ui::Tray::Icon::Idle;
   }
-  const std::string tooltip =
-      status_tooltip(!store_->api_key.empty(), store_->running.has_value(), store_->elapsed_seconds(),
-                     store_->running ? store_->running->description : std::string());
-  tray_->set(icon, settings_.tray_shows_time ? clock : std::string(), tooltip);
+  const std::int64_t elapsed = store_->elapsed_seconds();
+  const std::string tooltip = status_tooltip(!store_->api_key.empty(), store_->running.has_value(), elapsed,
+                                             store_->running ? store_->running->description : std::string());
+  const bool show_time = store_->running && settings_.tray_shows_time && settings_.tray_time_style != "off";
+  const bool in_icon = show_time && ui::clock_in_icon(settings_.tray_time_style, g_getenv("XDG_CURRENT_DESKTOP"));
+  tray_->set(icon, show_time && !in_icon ? format_clock(elapsed) : std::string(), tooltip);
+  // Drawn again only when the minute it shows has passed.
+  const std::int64_t minute = in_icon ? elapsed / 60 : -1;
+  if (minute != drawn_minute_) {
+    drawn_minute_ = minute;
+    tray_->set_pixmaps(in_icon ? ui::draw_clock_icon(elapsed) : std::vector<ui::IconPixmap>());
+  }
 }
 
 void Application::on_tray_available(bool available) {

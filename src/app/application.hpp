@@ -92,6 +92,8 @@ class Application : public Gtk::Application {
   std::unique_ptr<ui::PanelWindow> panel_;
   std::unique_ptr<ui::SettingsWindow> settings_window_;
   bool held_ = false;
+  // The minute of running time the tray icon shows; -1: none.
+  std::int64_t drawn_minute_ = -1;
   sigc::connection ready_wait_;
   sigc::connection ready_idle_;
   sigc::connection background_wait_;

@@ -69,6 +69,8 @@ Settings Settings::load() {
   settings.key_origin = read_string(key_file.get(), "key_origin", "");
 
   settings.tray_shows_time = read_bool(key_file.get(), "tray_shows_time", settings.tray_shows_time);
+  const std::string style = read_string(key_file.get(), "tray_time_style", settings.tray_time_style);
+  if (style == "auto" || style == "label" || style == "icon" || style == "off") settings.tray_time_style = style;
   settings.stop_on_lock = read_bool(key_file.get(), "stop_on_lock", settings.stop_on_lock);
   settings.stop_on_sleep = read_bool(key_file.get(), "stop_on_sleep", settings.stop_on_sleep);
   settings.idle_stop_minutes =
@@ -89,6 +91,7 @@ void Settings::save() const {
   g_key_file_set_string(key_file.get(), kGroup, "workspace_id", workspace_id.c_str());
   g_key_file_set_string(key_file.get(), kGroup, "key_origin", key_origin.c_str());
   g_key_file_set_boolean(key_file.get(), kGroup, "tray_shows_time", tray_shows_time ? TRUE : FALSE);
+  g_key_file_set_string(key_file.get(), kGroup, "tray_time_style", tray_time_style.c_str());
   g_key_file_set_boolean(key_file.get(), kGroup, "stop_on_lock", stop_on_lock ? TRUE : FALSE);
   g_key_file_set_boolean(key_file.get(), kGroup, "stop_on_sleep", stop_on_sleep ? TRUE : FALSE);
   g_key_file_set_integer(key_file.get(), kGroup, "idle_stop_minutes", idle_stop_minutes);

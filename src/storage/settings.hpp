@@ -16,6 +16,8 @@ struct Settings {
   std::string workspace_id;  // empty: none chosen
   std::string key_origin;    // "personal" or "connect", as the store records it
   bool tray_shows_time = true;
+  // Where the tray shows the running time: "auto", "label", "icon" or "off".
+  std::string tray_time_style = "auto";
 
   // Away from the desk: each stop is off by default, as some people lock the
   // screen in meetings and keep working.

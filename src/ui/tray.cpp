@@ -26,6 +26,7 @@ constexpr const char* kIntrospection = R"xml(<node>
     <property name="WindowId" type="i" access="read"/>
     <property name="IconName" type="s" access="read"/>
     <property name="IconThemePath" type="s" access="read"/>
+    <property name="IconPixmap" type="a(iiay)" access="read"/>
     <property name="OverlayIconName" type="s" access="read"/>
     <property name="AttentionIconName" type="s" access="read"/>
     <property name="ToolTip" type="(sa(iiay)ss)" access="read"/>
@@ -200,6 +201,12 @@ void Tray::set(Icon icon, const std::string& label, const std::string& tooltip) 
   }
 }
 
+void Tray::set_pixmaps(std::vector<IconPixmap> pixmaps) {
+  if (pixmaps.empty() && pixmaps_.empty()) return;
+  pixmaps_ = std::move(pixmaps);
+  emit("NewIcon", nullptr);
+}
+
 void Tray::on_watcher_appeared(GDBusConnection* connection) {
   g_dbus_connection_call(connection, kWatcherName, kWatcherPath, kWatcherName, "RegisterStatusNotifierItem",
                          g_variant_new("(s)", bus_name_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1,
@@ -227,6 +234,15 @@ GVariant* Tray::property(const char* name) const {
   if (key == "WindowId") return g_variant_new_int32(0);
   if (key == "IconName") return g_variant_new_string(icon_name().c_str());
   if (key == "IconThemePath") return g_variant_new_string(icon_theme_path().c_str());
+  if (key == "IconPixmap") {
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("a(iiay)"));
+    for (const auto& pixmap : pixmaps_) {
+      g_variant_builder_add(&builder, "(ii@ay)", pixmap.size, pixmap.size,
+                            g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, pixmap.argb.data(), pixmap.argb.size(), 1));
+    }
+    return g_variant_builder_end(&builder);
+  }
   if (key == "OverlayIconName" || key == "AttentionIconName") return g_variant_new_string("");
   if (key == "ToolTip") {
     const std::string text = escape_markup(tooltip_);

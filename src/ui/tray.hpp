@@ -9,8 +9,10 @@
 #include <sigc++/signal.h>
 
 #include <string>
+#include <vector>
 
 #include "core/owned.hpp"
+#include "ui/tray_clock_icon.hpp"
 
 namespace irvelo::ui {
 
@@ -29,6 +31,10 @@ class Tray {
   // Stores the three values and tells the host what changed. The tooltip is
   // plain text; it is escaped for the host's markup when read.
   void set(Icon icon, const std::string& label, const std::string& tooltip);
+
+  // The running time drawn into the icon, for hosts that ignore the label;
+  // empty: none (hosts show the named icon). Tells the host when it changed.
+  void set_pixmaps(std::vector<IconPixmap> pixmaps);
 
   [[nodiscard]] std::string icon_name() const;
   [[nodiscard]] bool available() const { return available_; }
@@ -69,6 +75,7 @@ class Tray {
   Icon icon_ = Icon::SignedOut;
   std::string label_;
   std::string tooltip_;
+  std::vector<IconPixmap> pixmaps_;
   // Cancelled on destruction so that a registration reply arriving later
   // never reaches a destroyed tray.
   ObjectPtr<GCancellable> cancellable_;

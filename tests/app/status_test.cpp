@@ -249,5 +249,43 @@ TEST_F(StatusTest, ContinueResumesTheMostRecentEntryOnlyWhenIdle) {
   EXPECT_EQ(status().at("description"), "Newest");
 }
 
+// Where the tray host ignores the label (XFCE, KDE), "auto" draws the time into
+// the icon; elsewhere the label carries it and the icon stays the named one.
+TEST_F(StatusTest, TrayTimeGoesIntoTheIconWhereHostsIgnoreTheLabel) {
+  for (const char* desktop : {"XFCE", "GNOME"}) {
+    SCOPED_TRACE(desktop);
+    const bool in_icon = std::string(desktop) == "XFCE";
+    ASSERT_TRUE(start_primary({"--background"}, {{"XDG_CURRENT_DESKTOP", desktop}}));
+    ASSERT_TRUE(run_until([&] { return icon_is(kIdle); }));
+    ASSERT_EQ(invoke({"--start"}), 0);
+    ASSERT_TRUE(run_until([&] { return icon_is(kTracking); }));
+    const auto pixmaps = [&] {
+      VariantPtr value = host_->property(item(), "IconPixmap");
+      return value ? g_variant_n_children(value.get()) : 0;
+    };
+    ASSERT_TRUE(run_until([&] { return pixmaps() == (in_icon ? 6u : 0u); }));
+    EXPECT_EQ(host_->string_property(item(), "IconName"), kTracking) << "kept for hosts that prefer names";
+    if (in_icon) {
+      VariantPtr value = host_->property(item(), "IconPixmap");
+      for (gsize i = 0; i < g_variant_n_children(value.get()); ++i) {
+        gint32 width = 0;
+        gint32 height = 0;
+        GVariant* raw = nullptr;  // variadic: no owner can stand in for the pointer
+        g_variant_get_child(value.get(), i, "(ii@ay)", &width, &height, &raw);
+        const VariantPtr bytes(raw);
+        EXPECT_EQ(width, height);
+        EXPECT_EQ(g_variant_n_children(bytes.get()), static_cast<gsize>(width * height * 4));
+      }
+      EXPECT_EQ(host_->string_property(item(), "XAyatanaLabel"), "");
+    } else {
+      EXPECT_NE(host_->string_property(item(), "XAyatanaLabel"), "");
+    }
+    ASSERT_EQ(invoke({"--stop"}), 0);
+    ASSERT_TRUE(run_until([&] { return icon_is(kIdle) && pixmaps() == 0; }));
+    kill(primary_, SIGTERM);
+    ASSERT_TRUE(wait_exit(primary_));
+  }
+}
+
 }  // namespace
 }  // namespace irvelo::test

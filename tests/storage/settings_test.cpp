@@ -60,6 +60,7 @@ TEST_F(SettingsFile, RoundTripWritesExactlyEveryKey) {
   s.workspace_id = "ws 42";
   s.key_origin = "connect";
   s.tray_shows_time = false;
+  s.tray_time_style = "icon";
   s.stop_on_lock = true;
   s.stop_on_sleep = true;
   s.idle_stop_minutes = 480;
@@ -75,6 +76,7 @@ TEST_F(SettingsFile, RoundTripWritesExactlyEveryKey) {
             "workspace_id=ws 42\n"
             "key_origin=connect\n"
             "tray_shows_time=false\n"
+            "tray_time_style=icon\n"
             "stop_on_lock=true\n"
             "stop_on_sleep=true\n"
             "idle_stop_minutes=480\n"
@@ -88,6 +90,7 @@ TEST_F(SettingsFile, RoundTripWritesExactlyEveryKey) {
   EXPECT_EQ(loaded.workspace_id, "ws 42");
   EXPECT_EQ(loaded.key_origin, "connect");
   EXPECT_FALSE(loaded.tray_shows_time);
+  EXPECT_EQ(loaded.tray_time_style, "icon");
   EXPECT_TRUE(loaded.stop_on_lock);
   EXPECT_TRUE(loaded.stop_on_sleep);
   EXPECT_EQ(loaded.idle_stop_minutes, 480);
@@ -157,7 +160,7 @@ TEST_F(SettingsFile, TrayFlagOnlyAParsableBooleanCounts) {
 TEST_F(SettingsFile, AwayValuesThatCannotBeReadGiveTheDefaults) {
   write_settings(
       "[main]\nstop_on_lock=yes\nstop_on_sleep=on\nidle_stop_minutes=481\nlong_timer_hours=-2\n"
-      "remind_to_track=sometimes\nwork_hours=9-17\nwork_days=0-5\n");
+      "remind_to_track=sometimes\nwork_hours=9-17\nwork_days=0-5\ntray_time_style=big\n");
   const Settings s = Settings::load();
   const Settings defaults;
   EXPECT_FALSE(s.stop_on_lock);
@@ -167,6 +170,7 @@ TEST_F(SettingsFile, AwayValuesThatCannotBeReadGiveTheDefaults) {
   EXPECT_FALSE(s.remind_to_track);
   EXPECT_EQ(s.work_hours, defaults.work_hours);
   EXPECT_EQ(s.work_days, defaults.work_days);
+  EXPECT_EQ(s.tray_time_style, "auto");
 }
 
 TEST_F(SettingsFile, MissingKeysTakeTheirDefaults) {
@@ -208,6 +212,7 @@ TEST_F(SettingsFile, HandAddedKeysGroupsAndCommentsAreGoneAfterASave) {
             "workspace_id=w7\n"
             "key_origin=personal\n"
             "tray_shows_time=true\n"
+            "tray_time_style=auto\n"
             "stop_on_lock=false\n"
             "stop_on_sleep=false\n"
             "idle_stop_minutes=0\n"
