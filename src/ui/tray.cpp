@@ -232,7 +232,9 @@ GVariant* Tray::property(const char* name) const {
   if (key == "Title") return plain_string(title());
   if (key == "Status") return g_variant_new_string("Active");
   if (key == "WindowId") return g_variant_new_int32(0);
-  if (key == "IconName") return g_variant_new_string(icon_name().c_str());
+  // xfce4-panel and Plasma draw a named icon whenever there is one: the
+  // drawn time shows only in its place.
+  if (key == "IconName") return g_variant_new_string(pixmaps_.empty() ? icon_name().c_str() : "");
   if (key == "IconThemePath") return g_variant_new_string(icon_theme_path().c_str());
   if (key == "IconPixmap") {
     GVariantBuilder builder;

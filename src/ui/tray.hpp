@@ -33,7 +33,8 @@ class Tray {
   void set(Icon icon, const std::string& label, const std::string& tooltip);
 
   // The running time drawn into the icon, for hosts that ignore the label;
-  // empty: none (hosts show the named icon). Tells the host when it changed.
+  // empty: none. While there is one, the item names no icon, as hosts prefer
+  // a name to a pixmap. Tells the host when it changed.
   void set_pixmaps(std::vector<IconPixmap> pixmaps);
 
   [[nodiscard]] std::string icon_name() const;
