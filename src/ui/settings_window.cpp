@@ -191,7 +191,9 @@ void SettingsWindow::build_away() {
   idle_source.add_css_class("caption");
   idle_source.set_xalign(0);
   idle_source.set_wrap(true);
-  lone_row(*away, idle_source);
+  // Shown once it is known where idle time comes from.
+  idle_source_row = lone_row(*away, idle_source);
+  idle_source_row->set_visible(false);
 }
 
 void SettingsWindow::build_reminders() {
@@ -260,6 +262,7 @@ void SettingsWindow::settings_changed() {
 
 void SettingsWindow::set_idle_source(const Glib::ustring& line) {
   idle_source.set_text(line);
+  idle_source_row->set_visible(!line.empty());
 }
 
 void SettingsWindow::on_workspace_selected() {

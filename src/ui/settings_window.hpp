@@ -98,6 +98,7 @@ class SettingsWindow : public Gtk::Window {
   Gtk::ListBoxRow* workspace_row = nullptr;
   Gtk::ListBoxRow* sign_out_row = nullptr;
   Gtk::ListBoxRow* hint_row = nullptr;
+  Gtk::ListBoxRow* idle_source_row = nullptr;
   Gtk::Box workspace_box{Gtk::Orientation::HORIZONTAL, 0};
 };
 

@@ -18,6 +18,10 @@
 
 namespace irvelo::test {
 
+// The tray icon's names while idle and while tracking.
+inline constexpr const char* kIdle = "com.larkspan.Irvelo-idle-symbolic";
+inline constexpr const char* kTracking = "com.larkspan.Irvelo-tracking-symbolic";
+
 class AppSession : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -22,9 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kTracking = "com.larkspan.Irvelo-tracking-symbolic";
-constexpr const char* kIdle = "com.larkspan.Irvelo-idle-symbolic";
-
 class AwayTest : public AppSession {
  protected:
   void SetUp() override {

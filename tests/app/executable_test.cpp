@@ -19,9 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kIdle = "com.larkspan.Irvelo-idle-symbolic";
-constexpr const char* kTracking = "com.larkspan.Irvelo-tracking-symbolic";
-
 bool matches(const std::string& text, const char* pattern) {
   return std::regex_match(text, std::regex(pattern));
 }

@@ -23,9 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kTracking = "com.larkspan.Irvelo-tracking-symbolic";
-constexpr const char* kIdle = "com.larkspan.Irvelo-idle-symbolic";
-
 class StatusTest : public AppSession {
  protected:
   nlohmann::json status() {

@@ -15,9 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kIdle = "com.larkspan.Irvelo-idle-symbolic";
-constexpr const char* kTracking = "com.larkspan.Irvelo-tracking-symbolic";
-
 struct StartFault {
   const char* name;
   devserver::Fault fault;

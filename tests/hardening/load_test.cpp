@@ -18,9 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kIdle = "com.larkspan.Irvelo-idle-symbolic";
-constexpr const char* kTracking = "com.larkspan.Irvelo-tracking-symbolic";
-
 class InstanceLoad : public AppSession {};
 
 TEST_F(InstanceLoad, FiftyConcurrentTogglesEndInTheServiceState) {

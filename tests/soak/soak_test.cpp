@@ -24,8 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kTracking = "com.larkspan.Irvelo-tracking-symbolic";
-
 // Resident memory of a process in KiB, 0 once it ended.
 long resident_kib(int pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");

@@ -34,7 +34,7 @@ std::vector<std::string> parse_errors(const std::string& css) {
 }
 
 TEST(Stylesheet, HasItsExactLengthAndFraming) {
-  EXPECT_EQ(kStylesheet.size(), 2096u);
+  EXPECT_EQ(kStylesheet.size(), 2131u);
   ASSERT_FALSE(kStylesheet.empty());
   EXPECT_EQ(kStylesheet.front(), '\n');
   EXPECT_TRUE(kStylesheet.ends_with("}\n"));
