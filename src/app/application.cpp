@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "api/intervals.hpp"
+#include "app/options.hpp"
 #include "app/renderer.hpp"
 #include "app/status_text.hpp"
 #include "config.hpp"
@@ -46,16 +47,10 @@ std::optional<TrackerStore::Ephemeral> ephemeral_credentials(const char* api_key
 
 Application::Application() : Gtk::Application(config::kApplicationId, Gio::Application::Flags::HANDLES_COMMAND_LINE) {
   using Type = Gio::Application::OptionType;
-  add_main_option_entry(Type::BOOL, "toggle", 't', _("Start or stop the timer"));
-  add_main_option_entry(Type::BOOL, "start", 's', _("Start the timer"));
-  add_main_option_entry(Type::BOOL, "stop", 'x', _("Stop the timer"));
-  add_main_option_entry(Type::BOOL, "continue", 'c', _("Continue the most recent entry"));
-  add_main_option_entry(Type::STRING, "description", 'd', _("With --start or --toggle: the new timer's description"),
-                        _("TEXT"));
-  add_main_option_entry(Type::BOOL, "background", 'b', _("Start in the system tray without opening the panel"));
-  add_main_option_entry(Type::BOOL, "status", '\0', _("Print what the timer is doing as one line of JSON and exit"));
-  add_main_option_entry(Type::BOOL, "follow", '\0', _("With --status: print a new line whenever that changes"));
-  add_main_option_entry(Type::BOOL, "version", 'v', _("Print the version and exit"));
+  for (const auto& option : options::all()) {
+    add_main_option_entry(option.argument != nullptr ? Type::STRING : Type::BOOL, option.long_name, option.short_name,
+                          _(option.description), option.argument != nullptr ? _(option.argument) : Glib::ustring());
+  }
 }
 
 Application::~Application() {

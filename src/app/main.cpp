@@ -1,6 +1,6 @@
 // Process entry: answers --version without starting anything, binds the
-// message catalogues, answers --status from the running instance, and runs
-// the single-instance application.
+// message catalogues, answers --status from the running instance and --help
+// without a display, and runs the single-instance application.
 
 #include <glib/gi18n-lib.h>
 
@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/application.hpp"
+#include "app/options.hpp"
 #include "app/renderer.hpp"
 #include "app/status_client.hpp"
 #include "config.hpp"
@@ -38,6 +39,12 @@ int main(int argc, char* argv[]) {
     follow = follow || std::strcmp(argv[i], "--follow") == 0;
   }
   if (status) return irvelo::status::run(follow);
+  // GTK opens the display before GApplication parses options: help is
+  // printed here, so that it works over SSH and in a package build.
+  if (irvelo::options::asks_for_help(argc, argv)) {
+    irvelo::options::print_help(argv[0]);
+    return 0;
+  }
 
   // Only the instance that starts GTK reads it; later invocations exit first.
   irvelo::prefer_software_rendering();

@@ -1,0 +1,28 @@
+#pragma once
+
+// The program's command-line options, written once: the application registers
+// them for parsing, and main() prints their help before the toolkit starts, so
+// that --help works without a display.
+
+#include <span>
+
+namespace irvelo::options {
+
+struct Option {
+  const char* long_name;
+  char short_name;                 // '\0' for none
+  const char* description;         // untranslated (N_), translated where shown
+  const char* argument = nullptr;  // the placeholder of an option that takes text
+};
+
+[[nodiscard]] std::span<const Option> all();
+
+// True when the command line asks for help (-h, -?, --help). --help-all and
+// --help-gapplication stay GApplication's, with its own options.
+[[nodiscard]] bool asks_for_help(int argc, char* argv[]);
+
+// Writes the translated help to standard output, as GLib's option parser
+// formats it.
+void print_help(const char* program);
+
+}  // namespace irvelo::options
