@@ -132,6 +132,16 @@ void texts(const fs::path& root) {
       "[other]\nserver_url=https://x.example\n[main]\nkey_origin=personal\n", "not a key file"};
   for (std::size_t i = 0; i < settings.size(); ++i) write(root / "settings" / std::to_string(i), settings[i]);
 
+  const std::vector<std::string> pending = {
+      R"({"version":1,"kind":"stop","server":"https://app.irvelo.example","workspaceId":"ws_alpha",)"
+      R"("entryId":"te_1","entryStart":1765350000,"requestedAt":1765371600,"reason":"sleep","cause":"network",)"
+      R"("description":"Angebot schreiben"})",
+      R"({"kind":"discard","server":"http://127.0.0.1:8080","workspaceId":"w","entryId":"e","entryStart":0,)"
+      R"("requestedAt":0,"reason":"idle","cause":"unavailable","description":"R&D <x> \u00e4"})",
+      R"({"kind":"stop","server":"s","workspaceId":"w","entryId":"e","entryStart":1.5,"requestedAt":2})",
+      R"({"kind":"stop","server":"s"})", "[]"};
+  for (std::size_t i = 0; i < pending.size(); ++i) write(root / "pending" / std::to_string(i), pending[i]);
+
   const std::vector<std::pair<std::string, std::string>> keys = {
       {"https://app.irvelo.example", "https://app.irvelo.example\niv_test_0123456789abcdef\n"},
       {"http://127.0.0.1:8080", "http://127.0.0.1:8080\niv_key\nrest\n"},

@@ -33,6 +33,7 @@ std::string isolate_environment() {
   const std::string config = temp_root() + "/config";
   g_setenv("HOME", temp_root().c_str(), TRUE);
   g_setenv("XDG_CONFIG_HOME", config.c_str(), TRUE);
+  g_setenv("XDG_STATE_HOME", (temp_root() + "/state").c_str(), TRUE);
   // Unix sockets that do not exist: a bus connection fails at once instead
   // of starting a bus or talking to the real one.
   const std::string nowhere = "unix:path=" + temp_root() + "/no-bus";

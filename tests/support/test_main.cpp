@@ -16,11 +16,13 @@ int main(int argc, char** argv) {
   const std::string config = root + "/.config";
   const std::string data = root + "/.local/share";
   const std::string cache = root + "/.cache";
-  for (const auto& dir : {config, data, cache}) std::filesystem::create_directories(dir);
+  const std::string state = root + "/.local/state";
+  for (const auto& dir : {config, data, cache, state}) std::filesystem::create_directories(dir);
   setenv("HOME", root.c_str(), 1);
   setenv("XDG_CONFIG_HOME", config.c_str(), 1);
   setenv("XDG_DATA_HOME", data.c_str(), 1);
   setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  setenv("XDG_STATE_HOME", state.c_str(), 1);
   if (const char* tz = std::getenv("TZ"); tz == nullptr || *tz == '\0') setenv("TZ", "UTC", 1);
 
   testing::InitGoogleTest(&argc, argv);
