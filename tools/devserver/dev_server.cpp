@@ -371,6 +371,18 @@ DevServer::~DevServer() {
   impl_->context.reset();
 }
 
+void DevServer::refuse_connections() {
+  soup_server_disconnect(impl_->server.get());
+}
+
+void DevServer::accept_connections() {
+  ErrorPtr error;
+  if (!soup_server_listen_local(impl_->server.get(), impl_->port, SOUP_SERVER_LISTEN_IPV4_ONLY, out(error))) {
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(impl_->port) + ": " +
+                             (error != nullptr ? error->message : "unknown error"));
+  }
+}
+
 std::string DevServer::base_url() const {
   return "http://127.0.0.1:" + std::to_string(impl_->port);
 }

@@ -87,6 +87,13 @@ class DevServer {
   [[nodiscard]] const std::vector<RecordedRequest>& requests() const;
   void clear_requests();
 
+  // The service drops off the network and comes back: refusing closes the
+  // listening socket and every open connection, so that a client's requests
+  // fail as refused connections; accepting listens on the same port again
+  // (and throws std::runtime_error when it cannot).
+  void refuse_connections();
+  void accept_connections();
+
   // Fault injection: `path` is the request path as received (e.g.
   // "/api/v1/me"); the fault applies to the next `count` requests to it.
   void inject_fault(const std::string& path, Fault fault);
