@@ -40,4 +40,8 @@ unsigned remind_quiet_seconds() {
   return shortened_interval(g_getenv("IRVELO_TEST_REMIND_QUIET_SECONDS"), kRemindQuietSeconds);
 }
 
+unsigned pending_retry_ms() {
+  return shortened_interval(g_getenv("IRVELO_TEST_PENDING_RETRY_MS"), kPendingRetryMs);
+}
+
 }  // namespace irvelo::api

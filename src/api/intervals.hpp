@@ -20,6 +20,9 @@ inline constexpr unsigned kBackgroundGraceMs = 2000;
 inline constexpr unsigned kPanelReleaseSeconds = 120;
 inline constexpr unsigned kIdleMinuteMs = 60 * 1000;
 inline constexpr unsigned kRemindQuietSeconds = 15 * 60;
+// A stop that could not be sent is tried again this long after the failure,
+// then with every poll.
+inline constexpr unsigned kPendingRetryMs = 5000;
 
 unsigned request_timeout_seconds();
 unsigned poll_interval_seconds();
@@ -29,6 +32,8 @@ unsigned panel_release_seconds();
 // nothing must be tracked before a reminder (IRVELO_TEST_REMIND_QUIET_SECONDS).
 unsigned idle_minute_ms();
 unsigned remind_quiet_seconds();
+// The first try of a pending stop (IRVELO_TEST_PENDING_RETRY_MS).
+unsigned pending_retry_ms();
 
 // The rule above for one variable's value (null when unset).
 unsigned shortened_interval(const char* value, unsigned fallback);

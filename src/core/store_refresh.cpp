@@ -90,7 +90,12 @@ void TrackerStore::refresh_all() {
 }
 
 void TrackerStore::refresh_running() {
-  if (!client || phase != Phase::Ready) return;
+  // Offline is one state, said once, not a failed request every poll.
+  if (!client || phase != Phase::Ready || offline) return;
+  if (pending_action) {
+    retry_pending();
+    return;
+  }
   if (reload_on_new_day(clock_source(), true)) return;
   if (busy) return;
   // The first load failed (the service was down at start-up, say): polling
@@ -121,7 +126,10 @@ void TrackerStore::refresh_running() {
   });
 }
 
-void TrackerStore::apply_running(const std::optional<api::TimeEntry>& entry) {
+void TrackerStore::apply_running(const std::optional<api::TimeEntry>& answer) {
+  // The entry of a pending stop runs on at the service, but not for the user.
+  const bool stopped_here = answer && pending_action && answer->id == pending_action->entry_id;
+  const std::optional<api::TimeEntry>& entry = stopped_here ? std::optional<api::TimeEntry>() : answer;
   const bool same = id_of(entry) == id_of(running);
   running = entry;
   if (entry) {
@@ -208,7 +216,10 @@ void TrackerStore::watch_sleep() {
         if (!parameters.is_of_type(Glib::VariantType("(b)"))) return;
         Glib::Variant<bool> going_to_sleep;
         parameters.get_child(going_to_sleep, 0);
-        if (!going_to_sleep.get()) refresh_all();
+        if (going_to_sleep.get()) return;
+        // Awake: a stop that raced the network on the way to sleep goes first.
+        retry_pending();
+        refresh_all();
       },
       "org.freedesktop.login1", "org.freedesktop.login1.Manager", "PrepareForSleep", "/org/freedesktop/login1");
   if (sleep_watch == 0) system_bus_.reset();

@@ -1,3 +1,4 @@
+#include <gio/gio.h>
 #include <glib/gi18n-lib.h>
 #include <glibmm/main.h>
 
@@ -27,10 +28,30 @@ TrackerStore::TrackerStore(Settings& settings_ref, std::optional<Ephemeral> ephe
   workspace_id = settings.workspace_id;
   now = clock_source();
   make_client();
+  // A stop that could not be sent before the last quit is sent first thing.
+  adopt_pending_file();
+
+  network_ = g_network_monitor_get_default();
+  if (network_ != nullptr) {
+    offline = g_network_monitor_get_network_available(network_) == FALSE;
+    // Some monitors (NetworkManager's) only notify the property.
+    const auto follow = +[](GObject* monitor, GParamSpec*, gpointer self) {
+      static_cast<TrackerStore*>(self)->on_network_changed(
+          g_network_monitor_get_network_available(G_NETWORK_MONITOR(monitor)) != FALSE);
+    };
+    network_changed_ = g_signal_connect(network_, "notify::network-available", G_CALLBACK(follow), this);
+    network_changed_too_ = g_signal_connect(network_, "network-changed",
+                                            G_CALLBACK(+[](GNetworkMonitor* monitor, gboolean, gpointer self) {
+                                              static_cast<TrackerStore*>(self)->on_network_changed(
+                                                  g_network_monitor_get_network_available(monitor) != FALSE);
+                                            }),
+                                            this);
+  }
 
   if (!api_key.empty()) {
     phase = Phase::Loading;
     startup_idle_ = Glib::signal_idle().connect([this] {
+      retry_pending();
       refresh_all();
       return false;
     });
@@ -50,6 +71,9 @@ TrackerStore::~TrackerStore() {
   retire_idle_.disconnect();
   poll_timer.disconnect();
   clock_timer.disconnect();
+  pending_retry_.disconnect();
+  if (network_changed_ != 0) g_signal_handler_disconnect(network_, network_changed_);
+  if (network_changed_too_ != 0) g_signal_handler_disconnect(network_, network_changed_too_);
   if (sleep_watch != 0 && system_bus_) system_bus_->signal_unsubscribe(sleep_watch);
   sleep_watch = 0;
 }
@@ -104,6 +128,8 @@ void TrackerStore::adopt(const std::string& server_url, const std::string& key, 
     select_workspace_id(usable.empty() ? std::nullopt : std::optional<std::string>(usable.front().workspace_id));
   }
   phase = Phase::Loading;
+  adopt_pending_file();
+  retry_pending();
 }
 
 void TrackerStore::clear_session() {
@@ -112,6 +138,14 @@ void TrackerStore::clear_session() {
   api_key.clear();
   key_origin.clear();
   retire(std::move(client));
+  // The file stays unless the user chose to give it up: signed in again to
+  // the same server, the stop is still sent.
+  pending_action.reset();
+  ++pending_generation_;
+  pending_trying = false;
+  pending_retry_.disconnect();
+  sign_out_question = false;
+  sign_out_after_try_ = false;
   pending.reset();
   connect_done = nullptr;
   me.reset();
@@ -134,6 +168,19 @@ void TrackerStore::handle(const api::Error& failure) {
 }
 
 void TrackerStore::sign_out() {
+  if (pending_action) {
+    // The question is open; its buttons decide.
+    if (sign_out_question || sign_out_after_try_) return;
+    // One more try first; only if that fails too is the user asked.
+    sign_out_after_try_ = true;
+    retry_pending();
+    if (!pending_trying) {
+      sign_out_after_try_ = false;
+      sign_out_question = true;
+      changed.emit();
+    }
+    return;
+  }
   if (client && key_origin == "connect") {
     const int sent = generation;
     client->revoke_key([this, sent](api::Result<api::Empty>) {
@@ -142,6 +189,21 @@ void TrackerStore::sign_out() {
     return;
   }
   clear_session();
+}
+
+void TrackerStore::sign_out_anyway() {
+  if (!pending_action) return;
+  drop_pending();
+  sign_out();
+  // After the sign-out, which keeps the message: the signed-out page shows it.
+  error = _("Signed out. The timer may still be running at the service; check it in the web app.");
+  changed.emit();
+}
+
+void TrackerStore::keep_signed_in() {
+  sign_out_question = false;
+  sign_out_after_try_ = false;
+  changed.emit();
 }
 
 void TrackerStore::dismiss_error() {
@@ -173,7 +235,22 @@ bool TrackerStore::can_change_billable() const {
 }
 
 std::int64_t TrackerStore::elapsed_seconds() const {
-  return running ? running->seconds_at(now) : 0;
+  if (running) return running->seconds_at(now);
+  if (pending_action) return saturating_sub(pending_action->requested_at, pending_action->entry_start);
+  return 0;
+}
+
+std::optional<api::TimeEntry> TrackerStore::counted_running() const {
+  if (running || !pending_action) return running;
+  // A pending stop's entry counts up to the instant the stop was asked for;
+  // a pending discard's not at all.
+  api::TimeEntry frozen;
+  frozen.id = pending_action->entry_id;
+  frozen.start_unix = pending_action->entry_start;
+  frozen.end_at = "";
+  frozen.end_unix =
+      pending_action->kind == PendingAction::Kind::Stop ? pending_action->requested_at : pending_action->entry_start;
+  return frozen;
 }
 
 std::string TrackerStore::time_zone() const {
@@ -195,12 +272,12 @@ std::vector<api::TimeEntry> TrackerStore::recent_entries() const {
 
 std::int64_t TrackerStore::today_seconds() const {
   const std::vector<api::TimeEntry> none;
-  return irvelo::today_seconds(bootstrap ? bootstrap->entries : none, running, now, time_zone());
+  return irvelo::today_seconds(bootstrap ? bootstrap->entries : none, counted_running(), now, time_zone());
 }
 
 std::int64_t TrackerStore::week_seconds() const {
   const std::vector<api::TimeEntry> none;
-  return irvelo::week_seconds(bootstrap ? bootstrap->entries : none, running, now);
+  return irvelo::week_seconds(bootstrap ? bootstrap->entries : none, counted_running(), now);
 }
 
 std::vector<api::Membership> TrackerStore::workspaces() const {

@@ -15,6 +15,15 @@ nlohmann::json id_or_null(const std::optional<std::string>& id) {
   return id ? nlohmann::json(*id) : nlohmann::json();
 }
 
+// A failure that may leave the user unsure whether it happened says that it
+// did not: without a connection, the message alone does not.
+api::Error not_done(api::Error failure, const char* what) {
+  if (failure.kind != api::Error::Kind::Network) return failure;
+  if (!failure.message.empty() && failure.message.back() != '.') failure.message += '.';
+  failure.message += std::string(failure.message.empty() ? "" : " ") + what;
+  return failure;
+}
+
 }  // namespace
 
 void TrackerStore::perform(Operation operation, FollowUp follow_up, Steps steps) {
@@ -35,7 +44,8 @@ void TrackerStore::perform(Operation operation, FollowUp follow_up, Steps steps)
 }
 
 void TrackerStore::start() {
-  if (busy || api_key.empty() || !client || workspace_id.empty()) return;
+  // A new timer waits until the old one is known to have stopped.
+  if (busy || pending_action || api_key.empty() || !client || workspace_id.empty()) return;
   away_notice.clear();
   const api::TrackingRules rules = bootstrap ? bootstrap->rules : api::TrackingRules{};
   const api::PickerProject* project = selected_project();
@@ -59,7 +69,9 @@ void TrackerStore::start() {
   perform(
       [this, body](Finish finish) {
         client->start_timer(workspace_id, body, [this, finish](api::Result<std::optional<api::TimeEntry>> answer) {
-          if (!answer.ok()) return finish(*answer.error);
+          // Never sent again: a start that arrives late would record time
+          // nobody tracked. The description stays in the field.
+          if (!answer.ok()) return finish(not_done(*answer.error, _("Nothing was started.")));
           apply_running(*answer.value);
           finish(std::nullopt);
         });
@@ -67,58 +79,81 @@ void TrackerStore::start() {
       [this] { refresh_all(); });
 }
 
-void TrackerStore::stop() {
-  if (busy || api_key.empty() || !running || workspace_id.empty()) return;
-  away_notice.clear();
-  const std::string text = trimmed(description);
-  // A changed description is saved first; the stop that follows belongs to
-  // the same operation, so the store stays busy in between.
-  if (text != running->description) {
-    patch_running(
-        {{"description", text}}, [this] { stop_running(); }, Steps::More);
-    return;
-  }
-  stop_running();
+TrackerStore::StopRequest TrackerStore::request_for(PendingAction::Kind kind, PendingAction::Reason reason) const {
+  StopRequest request;
+  request.kind = kind;
+  request.entry_id = running->id;
+  request.entry_start = running->start_unix;
+  request.requested_at = clock_source();
+  request.reason = reason;
+  request.description = trimmed(description);
+  return request;
 }
 
-void TrackerStore::stop_running() {
+bool TrackerStore::stop(PendingAction::Reason reason, Finish done) {
+  if (busy || pending_action || api_key.empty() || !running || workspace_id.empty()) return false;
+  away_notice.clear();
+  const StopRequest request = request_for(PendingAction::Kind::Stop, reason);
+  // A changed description is saved first; the stop that follows belongs to
+  // the same operation, so the store stays busy in between.
+  if (request.description != running->description) {
+    patch_running(
+        {{"description", request.description}},
+        [this, request, done = std::move(done)] { stop_running(request, done); }, Steps::More);
+    return true;
+  }
+  stop_running(request, std::move(done));
+  return true;
+}
+
+void TrackerStore::stop_running(const StopRequest& request, Finish done) {
   if (!client || workspace_id.empty()) {
     busy = false;
     changed.emit();
     return;
   }
   perform(
-      [this](Finish finish) {
-        client->stop_timer(workspace_id, [this, finish](api::Result<api::Empty> answer) {
-          if (!answer.ok()) return finish(*answer.error);
+      [this, request, done = std::move(done)](Finish finish) {
+        const auto answered = [this, request, finish, done](api::Result<api::Empty> answer) {
+          if (!answer.ok()) {
+            if (worth_keeping(*answer.error)) {
+              keep_pending(request, *answer.error);
+              finish(std::nullopt);
+            } else {
+              finish(*answer.error);
+            }
+            if (done) done(*answer.error);
+            return;
+          }
           apply_running(std::nullopt);
           finish(std::nullopt);
-        });
+          if (done) done(std::nullopt);
+        };
+        if (request.kind == PendingAction::Kind::Discard) {
+          client->discard_timer(workspace_id, answered);
+        } else {
+          client->stop_timer(workspace_id, answered);
+        }
       },
-      [this] { refresh_all(); });
+      [this] {
+        // While the stop waits, the service is not reachable anyway.
+        if (!pending_action) refresh_all();
+      });
 }
 
 void TrackerStore::discard() {
-  if (busy || api_key.empty() || !running || !client || workspace_id.empty()) return;
+  if (busy || pending_action || api_key.empty() || !running || !client || workspace_id.empty()) return;
   away_notice.clear();
-  perform(
-      [this](Finish finish) {
-        client->discard_timer(workspace_id, [this, finish](api::Result<api::Empty> answer) {
-          if (!answer.ok()) return finish(*answer.error);
-          apply_running(std::nullopt);
-          finish(std::nullopt);
-        });
-      },
-      [this] { refresh_all(); });
+  stop_running(request_for(PendingAction::Kind::Discard, PendingAction::Reason::User), nullptr);
 }
 
 void TrackerStore::continue_entry(const api::TimeEntry& entry) {
-  if (busy || api_key.empty() || !client || workspace_id.empty()) return;
+  if (busy || pending_action || api_key.empty() || !client || workspace_id.empty()) return;
   away_notice.clear();
   perform(
       [this, id = entry.id](Finish finish) {
         client->continue_entry(workspace_id, id, [this, finish](api::Result<std::optional<api::TimeEntry>> answer) {
-          if (!answer.ok()) return finish(*answer.error);
+          if (!answer.ok()) return finish(not_done(*answer.error, _("Nothing was started.")));
           apply_running(*answer.value);
           finish(std::nullopt);
         });
@@ -137,7 +172,7 @@ void TrackerStore::patch_running(nlohmann::json body, FollowUp follow_up, Steps 
   perform(
       [this, entry_id, body = std::move(body)](Finish finish) {
         client->update_entry(workspace_id, entry_id, body, [finish](api::Result<api::Empty> answer) {
-          finish(answer.ok() ? std::nullopt : answer.error);
+          finish(answer.ok() ? std::nullopt : std::optional(not_done(*answer.error, _("The change was not saved."))));
         });
       },
       [this, sent, follow_up = std::move(follow_up)] {
@@ -200,7 +235,7 @@ void TrackerStore::set_tracking(bool on) {
   if (on && !running)
     start();
   else if (!on && running)
-    stop();
+    (void)stop();
 }
 
 }  // namespace irvelo

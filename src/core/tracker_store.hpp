@@ -4,6 +4,7 @@
 // running timer and the user's choices for the next entry. Views read its
 // members, call its operations and re-read everything on `changed`.
 
+#include <gio/gio.h>
 #include <giomm/dbusconnection.h>
 #include <glibmm/refptr.h>
 #include <sigc++/connection.h>
@@ -20,6 +21,7 @@
 #include "api/client.hpp"
 #include "api/records.hpp"
 #include "core/time_format.hpp"
+#include "storage/pending.hpp"
 
 namespace irvelo {
 
@@ -41,6 +43,14 @@ class TrackerStore {
     std::string server;
   };
 
+  // What became of a stop or discard that had to wait for the service.
+  struct PendingOutcome {
+    enum class Kind { Stopped, Discarded, AlreadyStopped, OtherRunning, NotSent };
+    Kind kind = Kind::Stopped;
+    // The sentence the panel shows and the notification carries.
+    std::string line;
+  };
+
   // An operation's completion: no error on success.
   using Finish = std::function<void(std::optional<api::Error>)>;
   using Operation = std::function<void(Finish)>;
@@ -58,6 +68,8 @@ class TrackerStore {
   sigc::signal<void()> tick;
   // After each poll for the running timer (every 30 seconds).
   sigc::signal<void()> polled;
+  // A pending stop or discard was sent late, or given up.
+  sigc::signal<void(const PendingOutcome&)> pending_resolved;
 
   Settings& settings;
   bool persist = true;
@@ -82,6 +94,16 @@ class TrackerStore {
   // What stopped the timer on its own ("Stopped at 12:03 — ..."), shown until
   // the next timer action.
   std::string away_notice;
+  // A stop or discard the service has not received yet. While it waits, the
+  // entry is shown stopped at the instant asked for, and nothing new starts.
+  std::optional<PendingAction> pending_action;
+  // A try of the pending action is on its way.
+  bool pending_trying = false;
+  // A sign-out asked while a stop was pending, and the one try failed: the
+  // panel asks whether to sign out anyway.
+  bool sign_out_question = false;
+  // The network monitor says there is no network: nothing is polled.
+  bool offline = false;
   std::int64_t now = 0;
   // Where the store reads the time (Unix seconds); tests move it across midnight.
   std::function<std::int64_t()> clock_source = now_unix;
@@ -100,13 +122,20 @@ class TrackerStore {
   void clear_session();
   void handle(const api::Error& error);
   void sign_out();
+  // Signs out although a stop could not be sent; the pending file goes too.
+  void sign_out_anyway();
+  void keep_signed_in();
   void dismiss_error();
 
   [[nodiscard]] const api::PickerProject* selected_project() const;
   [[nodiscard]] const api::TaskRef* selected_task() const;
   [[nodiscard]] DurationFormat duration_format() const;
   [[nodiscard]] bool can_change_billable() const;
+  // The running entry's time, or the pending one's, frozen when it was stopped.
   [[nodiscard]] std::int64_t elapsed_seconds() const;
+  // The running entry as the totals count it: a pending stop's entry ends
+  // where the stop was asked for.
+  [[nodiscard]] std::optional<api::TimeEntry> counted_running() const;
   [[nodiscard]] std::string time_zone() const;
   [[nodiscard]] bool h12() const;
   [[nodiscard]] std::vector<api::TimeEntry> recent_entries() const;
@@ -137,7 +166,11 @@ class TrackerStore {
   // forth or a queued shortcut must not act twice.
   void perform(Operation operation, FollowUp follow_up, Steps steps = Steps::Last);
   void start();
-  void stop();
+  // True when the stop was sent; `done` then hears its outcome: no error when
+  // the service stopped the entry, else the failure (after which the stop may
+  // be pending). It is not called when a sign-out or a workspace switch drops
+  // the operation.
+  bool stop(PendingAction::Reason reason = PendingAction::Reason::User, Finish done = nullptr);
   void discard();
   void continue_entry(const api::TimeEntry& entry);
   void patch_running(nlohmann::json body, FollowUp follow_up, Steps steps = Steps::Last);
@@ -147,8 +180,34 @@ class TrackerStore {
   void set_billable(bool value);
   void set_tracking(bool on);
 
+  // Pending stops (store_pending.cpp). A try reads the running entry first
+  // and sends the stop only while that same entry still runs.
+  void retry_pending();
+  // The pending line for the panel ("Not stopped yet: no connection. ..."), or "".
+  [[nodiscard]] std::string pending_line() const;
+
  private:
-  void stop_running();
+  // What a stop or discard was asked for with, kept should it have to wait.
+  struct StopRequest {
+    PendingAction::Kind kind = PendingAction::Kind::Stop;
+    std::string entry_id;
+    std::int64_t entry_start = 0;
+    std::int64_t requested_at = 0;
+    PendingAction::Reason reason = PendingAction::Reason::User;
+    std::string description;
+  };
+  [[nodiscard]] StopRequest request_for(PendingAction::Kind kind, PendingAction::Reason reason) const;
+  void stop_running(const StopRequest& request, Finish done);
+  // Whether a failed stop may have been lost on the way and must be kept.
+  [[nodiscard]] static bool worth_keeping(const api::Error& failure);
+  void keep_pending(const StopRequest& request, const api::Error& failure);
+  void adopt_pending_file();
+  void send_pending(const PendingAction& action, const api::TimeEntry& entry);
+  void send_pending_now(const PendingAction& action, const api::TimeEntry& entry);
+  void pending_failed(const api::Error& failure);
+  void resolve_pending(PendingOutcome outcome);
+  void drop_pending();
+  void on_network_changed(bool available);
   // Drops the workspace's data and every answer still on its way for it.
   void forget_workspace_data();
   // Reloads everything when `instant` falls on another local day than the
@@ -169,6 +228,16 @@ class TrackerStore {
   sigc::connection retire_idle_;
   sigc::connection startup_idle_;
   Glib::RefPtr<Gio::DBus::Connection> system_bus_;
+  // GIO's own, never freed; only the handler is ours.
+  GNetworkMonitor* network_ = nullptr;
+  gulong network_changed_ = 0;
+  gulong network_changed_too_ = 0;
+  sigc::connection pending_retry_;
+  // Counts sign-outs and pending actions given up, so that the answer to a
+  // try made before one of them is dropped.
+  int pending_generation_ = 0;
+  // A sign-out waits for one more try of the pending stop.
+  bool sign_out_after_try_ = false;
   LocalDate loaded_date_;
   LocalDate reload_date_;
   // Counts operations, so that an answer to a refresh sent before one of them

@@ -68,5 +68,36 @@ TEST_F(SleepTest, WakingUpReloadsEverythingGoingToSleepNothing) {
   ASSERT_TRUE(run_until([this] { return was_sent("GET /api/v1/me"); }, 5s));
 }
 
+TEST_F(SleepTest, AStopThatRacedTheNetworkIntoSleepIsSentOnWaking) {
+  g_setenv("IRVELO_TEST_PENDING_RETRY_MS", "100", TRUE);
+  ephemeral_store();
+  ASSERT_TRUE(wait_ready());
+  store->start();
+  ASSERT_TRUE(run_until([this] {
+    return store->running && !store->busy && store->bootstrap && store->bootstrap->running &&
+           store->bootstrap->running->id == store->running->id;
+  }));
+  // The link goes down with the lid: the stop fails, and so does the first
+  // try after it. From then on only the poll (30 s away) or waking retries.
+  devserver::Fault down;
+  down.status = 503;
+  down.count = -1;
+  server.inject_fault(ws_path("/timer/stop"), down);
+  server.inject_fault(ws_path("/time-entries/running"), down);
+  emit_prepare_for_sleep(true);
+  ASSERT_TRUE(store->stop(PendingAction::Reason::Sleep));
+  ASSERT_TRUE(run_until([this] { return store->pending_action && !store->busy; }));
+  ASSERT_TRUE(
+      run_until([this] { return was_sent("GET " + ws_path("/time-entries/running")) && !store->pending_trying; }));
+  EXPECT_EQ(store->pending_action->reason, PendingAction::Reason::Sleep);
+
+  server.clear_faults();
+  server.clear_requests();
+  emit_prepare_for_sleep(false);
+  ASSERT_TRUE(run_until([this] { return !store->pending_action; }));
+  EXPECT_TRUE(was_sent("POST " + ws_path("/timer/stop")));
+  EXPECT_FALSE(store->running);
+}
+
 }  // namespace
 }  // namespace irvelo::test
