@@ -107,6 +107,12 @@ void Application::on_startup() {
       [this] { show_panel(); });
 
   add_action("quit", sigc::mem_fun(*this, &Application::quit_app));
+  // The notification of a late stop offers the web app, where the entry can be corrected.
+  add_action("open-web-app", [this] {
+    const std::string uri = store_->web_app_url();
+    g_app_info_launch_default_for_uri_async(uri.c_str(), nullptr, nullptr, nullptr, nullptr);
+  });
+  store_->pending_resolved.connect(sigc::mem_fun(*this, &Application::tell_pending_outcome));
   set_accel_for_action("win.refresh", "<Control>r");
   set_accel_for_action("win.open-browser", "<Control>o");
   set_accel_for_action("win.settings", "<Control>comma");
@@ -251,17 +257,21 @@ void Application::dbus_unregister_vfunc(const Glib::RefPtr<Gio::DBus::Connection
 void Application::run_when_ready(std::function<void()> action) {
   ready_wait_.disconnect();
   ready_idle_.disconnect();
-  if (store_->phase == TrackerStore::Phase::Ready && !store_->busy) {
+  // A start or continue waits for a pending stop to be settled, too.
+  const auto ready = [this] {
+    return store_->phase == TrackerStore::Phase::Ready && !store_->busy && !store_->pending_action;
+  };
+  if (ready()) {
     action();
     return;
   }
-  ready_wait_ = store_->changed.connect([this, action] {
+  ready_wait_ = store_->changed.connect([this, action, ready] {
     // Disconnecting destroys this handler; work only with copies after it.
     Application* self = this;
     const std::function<void()> pending = action;
     if (self->store_->phase == TrackerStore::Phase::SignedOut) {
       self->ready_wait_.disconnect();
-    } else if (self->store_->phase == TrackerStore::Phase::Ready && !self->store_->busy) {
+    } else if (ready()) {
       self->ready_wait_.disconnect();
       // Something else may have made the store busy again by the time the
       // idle queue gets here (a forwarded --toggle, say): then it waits again.
@@ -286,8 +296,14 @@ void Application::update_tray() {
     icon = ui::Tray::Icon::Idle;
   }
   const std::int64_t elapsed = store_->elapsed_seconds();
+  const auto& pending = store_->pending_action;
   const std::string tooltip = status_tooltip(!store_->api_key.empty(), store_->running.has_value(), elapsed,
-                                             store_->running ? store_->running->description : std::string());
+                                             store_->running ? store_->running->description
+                                             : pending       ? pending->description
+                                                             : std::string(),
+                                             !pending                                     ? ""
+                                             : pending->kind == PendingAction::Kind::Stop ? "stop"
+                                                                                          : "discard");
   const bool show_time = store_->running && settings_.tray_shows_time && settings_.tray_time_style != "off";
   const bool in_icon = show_time && ui::clock_in_icon(settings_.tray_time_style, g_getenv("XDG_CURRENT_DESKTOP"));
   tray_->set(icon, show_time && !in_icon ? format_clock(elapsed) : std::string(), tooltip);
@@ -297,6 +313,31 @@ void Application::update_tray() {
     drawn_minute_ = minute;
     tray_->set_pixmaps(in_icon ? ui::draw_clock_icon(elapsed) : std::vector<ui::IconPixmap>());
   }
+}
+
+void Application::tell_pending_outcome(const TrackerStore::PendingOutcome& outcome) {
+  using Kind = TrackerStore::PendingOutcome::Kind;
+  Glib::ustring title;
+  switch (outcome.kind) {
+    case Kind::Stopped:
+      title = _("Timer stopped late");
+      break;
+    case Kind::Discarded:
+      title = _("Timer discarded late");
+      break;
+    case Kind::AlreadyStopped:
+      title = _("Timer already stopped");
+      break;
+    case Kind::OtherRunning:
+    case Kind::NotSent:
+      title = _("Stop not sent");
+      break;
+  }
+  auto notification = Gio::Notification::create(title);
+  notification->set_body(outcome.line);
+  notification->set_default_action("app.show-panel");
+  if (outcome.kind != Kind::Discarded) notification->add_button(_("Open in Browser"), "app.open-web-app");
+  send_notification("pending-stop", notification);
 }
 
 void Application::on_tray_available(bool available) {

@@ -85,7 +85,9 @@ std::string line(const std::optional<Properties>& properties, std::int64_t read_
            {"billable", false},
            {"started_at", nullptr},
            {"today_seconds", 0},
-           {"week_seconds", 0}};
+           {"week_seconds", 0},
+           {"pending", nullptr},
+           {"pending_since", nullptr}};
     return out.dump();
   }
   const Properties& p = *properties;
@@ -93,15 +95,20 @@ std::string line(const std::optional<Properties>& properties, std::int64_t read_
   const std::int64_t started = get<gint64>(p, "StartedAt", 0);
   const std::int64_t elapsed = tracking && now > started ? now - started : 0;
   const bool signed_in = get_text(p, "Phase") != "signed-out";
-  const std::string alt = !signed_in ? "signed-out" : tracking ? "tracking" : "idle";
+  const std::string pending = get_text(p, "Pending");
+  const std::int64_t pending_since = get<gint64>(p, "PendingSince", 0);
+  const bool waiting = signed_in && !pending.empty();
+  const std::string alt = !signed_in ? "signed-out" : waiting ? "pending" : tracking ? "tracking" : "idle";
+  // The clock stands where the user stopped it.
+  const std::int64_t shown = waiting && pending_since > started ? pending_since - started : elapsed;
   // The totals were read with the clock at `read_at`; the running timer has added since.
   const std::int64_t since_read = tracking && now > read_at ? now - read_at : 0;
   const std::string description = get_text(p, "Description");
-  std::string tooltip = status_tooltip(signed_in, tracking, elapsed, description);
+  std::string tooltip = status_tooltip(signed_in, tracking, shown, description, waiting ? pending : std::string());
   const std::string assignment = assignment_line(get_text(p, "Project"), get_text(p, "Task"), get_text(p, "Client"));
   if (!assignment.empty()) tooltip += "\n" + assignment;
 
-  out = {{"text", tracking ? format_clock(elapsed) : std::string()},
+  out = {{"text", tracking || waiting ? format_clock(shown) : std::string()},
          {"alt", alt},
          {"class", {alt}},
          {"tooltip", tooltip},
@@ -116,7 +123,9 @@ std::string line(const std::optional<Properties>& properties, std::int64_t read_
          {"billable", get<bool>(p, "Billable", false)},
          {"started_at", tracking ? nlohmann::json(iso8601_utc(started)) : nlohmann::json(nullptr)},
          {"today_seconds", get<gint64>(p, "TodaySeconds", 0) + since_read},
-         {"week_seconds", get<gint64>(p, "WeekSeconds", 0) + since_read}};
+         {"week_seconds", get<gint64>(p, "WeekSeconds", 0) + since_read},
+         {"pending", waiting ? nlohmann::json(pending) : nlohmann::json(nullptr)},
+         {"pending_since", waiting ? nlohmann::json(iso8601_utc(pending_since)) : nlohmann::json(nullptr)}};
   return out.dump();
 }
 

@@ -93,8 +93,13 @@ StatusService::Values StatusService::values() const {
   const auto& running = s != nullptr ? s->running : std::optional<api::TimeEntry>();
   v["Phase"] = text(s != nullptr ? phase_name(s->phase) : "loading");
   v["Tracking"] = flag(running.has_value());
-  v["StartedAt"] = number(running ? running->start_unix : 0);
-  v["Description"] = text(running ? running->description : std::string());
+  const auto& pending = s != nullptr ? s->pending_action : std::optional<PendingAction>();
+  // A pending stop's entry still runs at the service; its start and the
+  // description it is stopped with stay readable.
+  v["StartedAt"] = number(running ? running->start_unix : pending ? pending->entry_start : 0);
+  v["Description"] = text(running ? running->description : pending ? pending->description : std::string());
+  v["Pending"] = text(!pending ? "" : pending->kind == PendingAction::Kind::Stop ? "stop" : "discard");
+  v["PendingSince"] = number(pending ? pending->requested_at : 0);
   v["Project"] = text(running && running->project ? running->project->name : std::string());
   v["Task"] = text(running && running->task ? running->task->name : std::string());
   v["Client"] = text(running && running->project ? running->project->client_name.value_or("") : std::string());

@@ -12,7 +12,14 @@ constexpr const char* kSeparator = " \u00b7 ";
 
 }  // namespace
 
-std::string status_tooltip(bool signed_in, bool tracking, std::int64_t elapsed, const std::string& description) {
+std::string status_tooltip(bool signed_in, bool tracking, std::int64_t elapsed, const std::string& description,
+                           const std::string& pending) {
+  if (signed_in && !pending.empty()) {
+    std::string text = Glib::ustring::compose(
+        pending == "discard" ? _("Not discarded yet %1") : _("Not stopped yet %1"), format_clock(elapsed));
+    if (!description.empty()) text += kSeparator + description;
+    return text;
+  }
   if (tracking) {
     std::string text = Glib::ustring::compose(_("Tracking %1"), format_clock(elapsed));
     if (!description.empty()) text += kSeparator + description;

@@ -8,9 +8,11 @@
 
 namespace irvelo {
 
-// "Tracking 0:12:34 · description", "Not tracking" or "Not signed in".
+// "Tracking 0:12:34 · description", "Not tracking" or "Not signed in"; while
+// a stop or discard waits for the service (`pending` "stop" or "discard"),
+// "Not stopped yet 0:12:34 · description".
 [[nodiscard]] std::string status_tooltip(bool signed_in, bool tracking, std::int64_t elapsed,
-                                         const std::string& description);
+                                         const std::string& description, const std::string& pending = {});
 
 // "Project · Task · Client", leaving out what is empty.
 [[nodiscard]] std::string assignment_line(const std::string& project, const std::string& task,

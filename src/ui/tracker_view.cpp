@@ -47,6 +47,7 @@ TrackerView::TrackerView(TrackerStore& store_in) : Gtk::Box(Gtk::Orientation::VE
   away_notice.set_margin_start(4);
   away_notice.set_visible(false);
   append(away_notice);
+  build_pending();
 
   // Totals: today on the left, this week at the right end.
   auto* totals = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 0);
@@ -108,6 +109,38 @@ TrackerView::TrackerView(TrackerStore& store_in) : Gtk::Box(Gtk::Orientation::VE
   discard_button.signal_clicked().connect([this] { store.discard(); });
 
   sync();
+}
+
+void TrackerView::build_pending() {
+  pending_label.add_css_class("away-notice");
+  pending_label.set_wrap(true);
+  pending_label.set_xalign(0);
+  pending_box.append(pending_label);
+  try_now.set_label(_("Try Now"));
+  try_now.set_halign(Gtk::Align::START);
+  try_now.signal_clicked().connect([this] { store.retry_pending(); });
+  pending_box.append(try_now);
+  pending_box.set_margin_start(4);
+  pending_box.set_visible(false);
+  append(pending_box);
+
+  auto* question = Gtk::make_managed<Gtk::Label>(
+      _("The stop has not reached the service yet. Sign out anyway? The timer may keep running there."));
+  question->add_css_class("away-notice");
+  question->set_wrap(true);
+  question->set_xalign(0);
+  sign_out_box.append(*question);
+  auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+  auto* anyway = Gtk::make_managed<Gtk::Button>(_("Sign Out Anyway"));
+  anyway->signal_clicked().connect([this] { store.sign_out_anyway(); });
+  auto* stay = Gtk::make_managed<Gtk::Button>(_("Stay Signed In"));
+  stay->signal_clicked().connect([this] { store.keep_signed_in(); });
+  buttons->append(*stay);
+  buttons->append(*anyway);
+  sign_out_box.append(*buttons);
+  sign_out_box.set_margin_start(4);
+  sign_out_box.set_visible(false);
+  append(sign_out_box);
 }
 
 void TrackerView::build_card() {
@@ -177,6 +210,7 @@ void TrackerView::on_description_focus_out() {
 void TrackerView::sync() {
   syncing = true;
   const bool running = store.running.has_value();
+  const bool pending = store.pending_action.has_value();
   const bool busy = store.busy;
   if (!busy && switch_pending) switch_pending = false;
 
@@ -191,6 +225,12 @@ void TrackerView::sync() {
   if (running) {
     const auto start = clock_time_of(store.running->start_unix, store.time_zone());
     status.set_text(translated_with(_("Started at %1"), format_clock_time(start, store.h12())));
+  } else if (pending) {
+    // The clock stands where the user stopped it, not where the service is.
+    const auto asked = clock_time_of(store.pending_action->requested_at, store.time_zone());
+    status.set_text(translated_with(
+        store.pending_action->kind == PendingAction::Kind::Stop ? _("Stopped at %1") : _("Discarded at %1"),
+        format_clock_time(asked, store.h12())));
   } else {
     status.set_text(_("Not tracking"));
   }
@@ -202,7 +242,8 @@ void TrackerView::sync() {
   }
   // During its own start or stop the switch stays usable and shows the
   // requested position; any other operation greys it out.
-  timer_switch.set_sensitive(busy ? switch_pending : true);
+  // While a stop is pending nothing new may start.
+  timer_switch.set_sensitive(pending ? false : busy ? switch_pending : true);
   timer_switch.set_tooltip_text(running ? _("Stop timer") : _("Start timer"));
 
   if (running) {
@@ -233,9 +274,13 @@ void TrackerView::sync() {
   billable.set_visible(store.can_change_billable());
   billable.set_active(store.billable);
 
-  banner.set_message(store.error.value_or(std::string()));
+  banner.set_message(store.error.value_or(store.offline ? std::string(_("Offline")) : std::string()));
   away_notice.set_text(store.away_notice);
   away_notice.set_visible(!store.away_notice.empty());
+  pending_label.set_text(store.pending_line());
+  pending_box.set_visible(pending);
+  try_now.set_sensitive(pending && !store.pending_trying && !store.offline);
+  sign_out_box.set_visible(store.sign_out_question);
   discard_button.set_visible(running);
 
   rebuild_recent();
@@ -250,7 +295,8 @@ void TrackerView::sync_clock() {
 
 void TrackerView::rebuild_recent() {
   const auto entries = store.recent_entries();
-  const bool busy = store.busy;
+  // Continuing waits for a pending stop like starting does.
+  const bool busy = store.busy || store.pending_action.has_value();
 
   // Everything a row shows or continues with. The entry's id and task are part
   // of it so that a row never holds an entry the service has since replaced.

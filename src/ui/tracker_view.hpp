@@ -42,6 +42,7 @@ class TrackerView : public Gtk::Box {
 
  protected:
   void build_card();
+  void build_pending();
   Gtk::Button* make_recent_row(const api::TimeEntry& entry, bool sensitive);
   void on_switch_changed();
   void on_description_activate();
@@ -70,6 +71,12 @@ class TrackerView : public Gtk::Box {
   Gtk::CheckButton billable;
   ErrorBanner banner;
   Gtk::Label away_notice;
+  // A stop the service has not received yet, and the way to try it now.
+  Gtk::Box pending_box{Gtk::Orientation::VERTICAL, 6};
+  Gtk::Label pending_label;
+  Gtk::Button try_now;
+  // Asked when signing out would give up such a stop.
+  Gtk::Box sign_out_box{Gtk::Orientation::VERTICAL, 6};
   Gtk::Label today_total;
   Gtk::Label week_total;
   Gtk::Box recent_section{Gtk::Orientation::VERTICAL, 2};

@@ -4,6 +4,7 @@
 
 #include <gio/gio.h>
 #include <glib-unix.h>
+#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -159,7 +160,7 @@ TEST_F(StatusTest, PropertiesChangeWithTheStoreNotWithTheClock) {
   EXPECT_TRUE(tracking);
   EXPECT_NEAR(static_cast<double>(started), static_cast<double>(g_get_real_time() / G_USEC_PER_SEC), 30);
   EXPECT_STREQ(phase, "ready");
-  EXPECT_EQ(g_variant_n_children(dict.get()), 12u);
+  EXPECT_EQ(g_variant_n_children(dict.get()), 14u);
 
   // Three ticks of the tray's clock, and not one announcement.
   const int before = announced;
@@ -223,6 +224,59 @@ TEST_F(StatusTest, FollowSeesStartStopQuitAndReturn) {
   // The bar goes away: the follower ends.
   close(out);
   EXPECT_EQ(wait_exit(follower), 0);
+}
+
+// A stop the service did not receive: frozen and said in --status, on the bus
+// and in the tooltip, kept in a private file without the key, and sent once
+// by the next run.
+TEST_F(StatusTest, APendingStopIsToldEverywhereAndTheNextRunSendsItOnce) {
+  ASSERT_TRUE(start_primary());
+  ASSERT_TRUE(run_until([&] { return icon_is(kIdle) && status().at("phase") == "ready"; }));
+  ASSERT_EQ(invoke({"--start", "--description", "R&D <x>"}), 0);
+  ASSERT_TRUE(run_until([&] { return icon_is(kTracking); }));
+  const std::string entry = running_id();
+  ASSERT_FALSE(entry.empty());
+
+  server_->refuse_connections();
+  ASSERT_EQ(invoke({"--stop"}), 0);
+  ASSERT_TRUE(run_until([&] { return status().at("alt") == "pending"; }));
+  auto s = status();
+  EXPECT_EQ(s.at("class"), nlohmann::json::array({"pending"}));
+  EXPECT_EQ(s.at("pending"), "stop");
+  EXPECT_TRUE(std::regex_match(s.at("pending_since").get<std::string>(),
+                               std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z")))
+      << s;
+  EXPECT_FALSE(s.at("tracking").get<bool>());
+  EXPECT_TRUE(
+      std::regex_match(s.at("tooltip").get<std::string>(), std::regex("Not stopped yet 0:00:[0-9]{2} \u00b7 R&D <x>")))
+      << s;
+  const std::string frozen = s.at("text");
+  EXPECT_TRUE(run_until([&] { return tooltip_text().rfind("Not stopped yet " + frozen, 0) == 0; })) << tooltip_text();
+
+  const std::string file = std::string(g_get_user_state_dir()) + "/irvelo-desktop/pending.json";
+  GStatBuf info;
+  ASSERT_EQ(g_stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  gchar* raw = nullptr;
+  ASSERT_TRUE(g_file_get_contents(file.c_str(), &raw, nullptr, nullptr));
+  const CharPtr contents(raw);
+  EXPECT_NE(std::string(contents.get()).find(entry), std::string::npos);
+  EXPECT_EQ(std::string(contents.get()).find(server_->api_key()), std::string::npos) << "the key never goes there";
+  // The clock stays where it was stopped.
+  ASSERT_TRUE(run_until([&] { return status().at("text") == frozen; }));
+
+  // Quit with the stop unsent; the service comes back; the next run sends it.
+  kill(primary_, SIGTERM);
+  ASSERT_TRUE(wait_exit(primary_));
+  server_->accept_connections();
+  server_->clear_requests();
+  ASSERT_TRUE(start_primary());
+  ASSERT_TRUE(run_until([&] { return count("POST", "/timer/stop") == 1 && status().at("alt") == "idle"; }));
+  EXPECT_LT(index_of("GET", "/time-entries/running"), index_of("POST", "/timer/stop"));
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(count("POST", "/timer/stop"), 1);
+  EXPECT_EQ(running_id(), "");
+  EXPECT_FALSE(g_file_test(file.c_str(), G_FILE_TEST_EXISTS));
 }
 
 TEST_F(StatusTest, ContinueResumesTheMostRecentEntryOnlyWhenIdle) {
