@@ -129,16 +129,13 @@ void AwayGuard::on_changed() {
   }
   if (store_.running) reminders_.tracking_seen(reminder_now());
 
-  if (stopping_ && !store_.busy) {
-    if (!stopping_->sent) {
-      send_stop();
-    } else {
-      const Stopping done = *stopping_;
-      stopping_.reset();
-      if (!store_.running) stopped(done);
-      if (done.reason == Reason::Sleep || done.reason == Reason::Shutdown) release_inhibitor();
-    }
+  if (stopping_ && stopping_->sent && stopping_->generation != store_.generation && !store_.busy) {
+    // Signed out or switched away while it was on its way: its answer may
+    // never come, and must not hold sleep or the next stop.
+    stopping_.reset();
+    if (preparing_) release_inhibitor();
   }
+  if (stopping_ && !stopping_->sent && !store_.busy) send_stop();
   update_watches();
 }
 
@@ -210,7 +207,7 @@ void AwayGuard::on_preparing(bool shutdown) {
     return;
   }
   stop_for(shutdown ? Reason::Shutdown : Reason::Sleep, now_seconds());
-  // Sleep waits for the stop's answer, but not for ever.
+  // Sleep waits for the stop's answer (or that of a stop already on its way), but not for ever.
   inhibitor_timeout_.disconnect();
   inhibitor_timeout_ = Glib::signal_timeout().connect(
       [this] {
@@ -239,20 +236,46 @@ void AwayGuard::stop_for(Reason reason, std::int64_t away_since) {
 void AwayGuard::send_stop() {
   if (!store_.running || store_.running->id != stopping_->entry_id) {
     // Stopped or replaced in the meantime: nothing of ours to stop.
-    const bool sleeping = stopping_->reason == Reason::Sleep || stopping_->reason == Reason::Shutdown;
     stopping_.reset();
-    if (sleeping) release_inhibitor();
+    if (preparing_) release_inhibitor();
     return;
   }
   stopping_->sent = true;
   stopping_->sent_at = now_seconds();
-  store_.stop();
-  // stop() does nothing when the store cannot send it (signed out, no workspace).
-  if (!store_.busy && stopping_) {
-    const bool sleeping = stopping_->reason == Reason::Sleep || stopping_->reason == Reason::Shutdown;
-    stopping_.reset();
-    if (sleeping) release_inhibitor();
+  stopping_->generation = store_.generation;
+  const Stopping stopping = *stopping_;
+  PendingAction::Reason reason = PendingAction::Reason::Idle;
+  switch (stopping.reason) {
+    case Reason::Lock:
+      reason = PendingAction::Reason::Lock;
+      break;
+    case Reason::Sleep:
+      reason = PendingAction::Reason::Sleep;
+      break;
+    case Reason::Shutdown:
+      reason = PendingAction::Reason::Shutdown;
+      break;
+    case Reason::Idle:
+      break;
   }
+  // The store may answer at once (a stop it cannot send), so this guard's
+  // state is set before it is asked.
+  const bool sent =
+      store_.stop(reason, [this, stopping](std::optional<api::Error> failure) { finished(stopping, failure); });
+  if (!sent && stopping_ && stopping_->sent_at == stopping.sent_at) {
+    stopping_.reset();
+    if (preparing_) release_inhibitor();
+  }
+}
+
+void AwayGuard::finished(const Stopping& stopping, const std::optional<api::Error>& failure) {
+  if (stopping_ && stopping_->sent && stopping_->entry_id == stopping.entry_id) stopping_.reset();
+  // A stop that failed (or waits for the network as a pending stop) is not
+  // announced as done: the panel shows what is true instead.
+  if (!failure) stopped(stopping);
+  // Sleep waits for whatever stop was in flight, however it ended; a pending
+  // stop is sent first thing after waking.
+  if (preparing_) release_inhibitor();
 }
 
 void AwayGuard::stopped(const Stopping& stopping) {

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "api/records.hpp"
 #include "away/idle_monitor.hpp"
 #include "away/reminders.hpp"
 #include "away/session_monitor.hpp"
@@ -49,6 +50,8 @@ class AwayGuard {
     std::int64_t away_since = 0;
     std::int64_t sent_at = 0;
     bool sent = false;
+    // The store's generation when sent: a sign-out drops the stop unanswered.
+    int generation = 0;
   };
 
   void add_actions();
@@ -58,6 +61,8 @@ class AwayGuard {
   void on_preparing(bool shutdown);
   void stop_for(Reason reason, std::int64_t away_since);
   void send_stop();
+  // The stop's own outcome: announced only when the service stopped the entry.
+  void finished(const Stopping& stopping, const std::optional<api::Error>& failure);
   void stopped(const Stopping& stopping);
   void update_watches();
   void release_inhibitor();

@@ -176,6 +176,68 @@ TEST_F(AwayTest, SleepAndShutdownStopUnderAnInhibitorHeldOnlyWhileTracking) {
   EXPECT_EQ(login_->inhibitors_taken, 2);
 }
 
+// "Timer stopped" only for a stop the service made: a stop lost to the
+// network waits as a pending stop, one refused with 401 ends the session;
+// neither is announced. Sleep waits for whatever stop is in flight, and no longer.
+TEST_F(AwayTest, OnlyAStopTheServiceMadeIsAnnouncedAndSleepWaitsOnlyForTheStopInFlight) {
+  write_settings("stop_on_lock=true\nstop_on_sleep=true\n");
+  desktop({});
+  ASSERT_TRUE(start_app());
+  const std::string stop_path = "/api/v1/workspaces/" + server_->workspace_ids().front() + "/timer/stop";
+  const auto announced = [&](const char* summary) {
+    int n = 0;
+    for (const auto& notification : desktop_->notifications) n += notification.summary == summary ? 1 : 0;
+    return n;
+  };
+
+  // A lock stop in flight when sleep comes: the inhibitor goes with its answer.
+  start_timer();
+  ASSERT_TRUE(run_until([&] { return login_->inhibitors_held() == 1; }));
+  server_->inject_fault(stop_path, [] {
+    devserver::Fault slow;
+    slow.status = 0;
+    slow.delay_ms = 500;
+    return slow;
+  }());
+  login_->lock();
+  ASSERT_TRUE(run_until([&] { return stops() == 1; }));
+  const auto asked = std::chrono::steady_clock::now();
+  login_->prepare_for_sleep(true);
+  ASSERT_TRUE(run_until([&] { return login_->inhibitors_held() == 0; }));
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 2500ms) << "not held for the full delay";
+  ASSERT_TRUE(await_notification("Timer stopped"));
+  login_->prepare_for_sleep(false);
+  login_->set_locked_hint(false);
+  ASSERT_TRUE(settle());
+
+  // No connection: the panel says the stop waits; nothing says it happened.
+  start_timer();
+  server_->refuse_connections();
+  login_->lock();
+  ASSERT_TRUE(run_until([&] { return tooltip_text().rfind("Not stopped yet", 0) == 0; })) << tooltip_text();
+  EXPECT_EQ(announced("Timer stopped"), 1);
+  server_->accept_connections();
+  // Waking is one of the moments a pending stop is tried.
+  login_->prepare_for_sleep(false);
+  ASSERT_TRUE(await_notification("Timer stopped late"));
+  EXPECT_EQ(stops(), 2);
+  EXPECT_EQ(announced("Timer stopped"), 1);
+  ASSERT_TRUE(settle());
+
+  // Refused with 401: signed out, the timer still runs at the service.
+  start_timer();
+  devserver::Fault refused;
+  refused.status = 401;
+  refused.body = R"({"error":{"code":"UNAUTHENTICATED","message":"expired"}})";
+  server_->inject_fault(stop_path, refused);
+  login_->lock();
+  ASSERT_TRUE(run_until(
+      [&] { return host_->string_property(item(), "IconName") == "com.larkspan.Irvelo-signedout-symbolic"; }));
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(announced("Timer stopped"), 1);
+  EXPECT_FALSE(running_id().empty());
+}
+
 TEST_F(AwayTest, GnomeIdleWatchStopsAndSaysSinceWhen) {
   write_settings("idle_stop_minutes=5\n");
   desktop({.mutter = true, .screen_saver = true});
