@@ -164,7 +164,8 @@ void AwayGuard::on_tick() {
 
 void AwayGuard::on_poll() {
   idle_.poll();
-  if (!settings_.remind_to_track || store_.running || store_.busy || store_.api_key.empty() ||
+  // A stop still waiting for the service is no time to say nothing is tracked.
+  if (!settings_.remind_to_track || store_.running || store_.pending_action || store_.busy || store_.api_key.empty() ||
       store_.phase != TrackerStore::Phase::Ready) {
     return;
   }
