@@ -45,6 +45,17 @@ class StoreTest : public ::testing::Test {
     return run_until([this] { return store->phase == TrackerStore::Phase::Ready && !store->busy; });
   }
 
+  // Starts a timer through the store and waits until the refresh after the
+  // start has brought the entry in too.
+  void start_timer(const std::string& text) {
+    store->description = text;
+    store->start();
+    ASSERT_TRUE(run_until([this] {
+      return store->running && !store->busy && store->bootstrap && store->bootstrap->running &&
+             store->bootstrap->running->id == store->running->id;
+    }));
+  }
+
   // "METHOD /path" for every request the service received.
   std::vector<std::string> sent() const {
     std::vector<std::string> out;

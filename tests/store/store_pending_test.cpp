@@ -31,15 +31,6 @@ class PendingTest : public StoreTest {
     ASSERT_TRUE(wait_ready());
   }
 
-  void start_timer(const std::string& text) {
-    store->description = text;
-    store->start();
-    ASSERT_TRUE(run_until([this] {
-      return store->running && !store->busy && store->bootstrap && store->bootstrap->running &&
-             store->bootstrap->running->id == store->running->id;
-    }));
-  }
-
   // Stops while the service is away (`fault` answers the stop, or else the
   // connection is refused) and waits until the stop is pending.
   void stop_while_down(std::optional<int> fault = std::nullopt) {

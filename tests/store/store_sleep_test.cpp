@@ -72,11 +72,7 @@ TEST_F(SleepTest, AStopThatRacedTheNetworkIntoSleepIsSentOnWaking) {
   g_setenv("IRVELO_TEST_PENDING_RETRY_MS", "100", TRUE);
   ephemeral_store();
   ASSERT_TRUE(wait_ready());
-  store->start();
-  ASSERT_TRUE(run_until([this] {
-    return store->running && !store->busy && store->bootstrap && store->bootstrap->running &&
-           store->bootstrap->running->id == store->running->id;
-  }));
+  start_timer("");
   // The link goes down with the lid: the stop fails, and so does the first
   // try after it. From then on only the poll (30 s away) or waking retries.
   devserver::Fault down;

@@ -18,15 +18,8 @@ class TimerTest : public StoreTest {
     server.clear_requests();
   }
 
-  // Starts a timer through the store and waits for the follow-up refresh.
   void start_timer(const std::string& text) {
-    store->description = text;
-    store->start();
-    // The refresh after the start has brought this entry in.
-    ASSERT_TRUE(run_until([this] {
-      return store->running && !store->busy && store->bootstrap && store->bootstrap->running &&
-             store->bootstrap->running->id == store->running->id;
-    }));
+    StoreTest::start_timer(text);
     server.clear_requests();
   }
 
