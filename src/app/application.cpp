@@ -341,14 +341,13 @@ void Application::tell_pending_outcome(const TrackerStore::PendingOutcome& outco
 }
 
 void Application::on_tray_available(bool available) {
+  // Held from the first host on, until the user quits: a host that leaves (a
+  // lock screen switching extensions off, a panel restarting) comes back, and
+  // the item registers again then. Nothing pops up meanwhile; only a start
+  // that found no host at all shows the panel (see decide_windows).
   if (available && !held_) {
     hold();
     held_ = true;
-  } else if (!available && held_) {
-    held_ = false;
-    release();
-    // Never leave the user without a visible way in.
-    if (!panel_visible()) show_panel();
   }
   update_tray();
 }
@@ -364,11 +363,21 @@ void Application::quit_app() {
 }
 
 void Application::show_panel() {
-  ensure_panel().present();
+  present_as_ours(ensure_panel());
+}
+
+void Application::present_as_ours(Gtk::Window& window) {
+  // gtkmm takes a hidden window out of the application; shown again without
+  // being added back, it would lose the application's actions and
+  // accelerators and no longer count as one of its windows.
+  if (window.get_application() == nullptr) add_window(window);
+  window.present();
 }
 
 void Application::toggle_panel() {
-  if (panel_ && panel_->get_visible() && panel_->is_active()) {
+  // Decided on what is on screen: a click on a tray can take the focus from
+  // the panel before the host asks us to toggle.
+  if (panel_visible()) {
     panel_->close();
   } else {
     show_panel();
@@ -391,7 +400,7 @@ void Application::show_settings() {
     add_window(*settings_window_);
   }
   settings_window_->sync();
-  settings_window_->present();
+  present_as_ours(*settings_window_);
 }
 
 bool Application::panel_visible() const {

@@ -3,7 +3,7 @@
 // The single-instance application: owns the settings, the tracker store and
 // the tray icon, answers command lines (its own and those forwarded by later
 // invocations), keeps the tray's texts in step with the store, and stays
-// alive while a tray host shows its icon. Its windows are built when first
+// alive from the first tray host on until the user quits. Its windows are built when first
 // shown and the panel is given back after a while hidden.
 
 #include <gtkmm/application.h>
@@ -79,6 +79,7 @@ class Application : public Gtk::Application {
 
  private:
   [[nodiscard]] bool panel_visible() const;
+  void present_as_ours(Gtk::Window& window);
   [[nodiscard]] bool tray_shown() const;
   void decide_windows(bool action_chosen, bool callback_arrived, bool background);
   // The panel, built on first use: a tray start shows no window until the

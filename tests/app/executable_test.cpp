@@ -257,16 +257,21 @@ TEST_F(AppSession, VersionIsAnsweredWithoutTheRunningInstance) {
   EXPECT_EQ(count("POST", "/timer/start"), 0);
 }
 
-TEST_F(AppSession, HeldWhileTheHostShowsTheIcon) {
+TEST_F(AppSession, HeldFromTheFirstHostOnWhateverTheHostDoes) {
   ASSERT_TRUE(start_primary({"--background"}, {{"IRVELO_TEST_BACKGROUND_GRACE_MS", "300"}}));
   ASSERT_TRUE(past_the_wait(primary_, 300ms));
   EXPECT_TRUE(alive(primary_));
-  // Losing the host releases the hold and presents the panel, which now
-  // keeps the process; it ends cleanly when asked to. The instance hears of
-  // the lost name before the host's next call, and answers a second one only
-  // if it went on running.
+  // The panel opened once and closed again: no window holds the process.
+  for (int click = 0; click < 2; ++click) ASSERT_TRUE(host_->call(item(), "Activate", g_variant_new("(ii)", 0, 0)));
+  // The host leaves for a moment (a lock screen, a restart). The instance
+  // hears of the lost name before the host's next call, and answers a second
+  // one only if it went on running; it registers again when the host is back.
+  const std::size_t registered = host_->registrations.size();
   host_->vanish();
   EXPECT_TRUE(host_->sync(item()) && host_->sync(item()));
+  EXPECT_TRUE(alive(primary_));
+  ASSERT_TRUE(host_->appear());
+  ASSERT_TRUE(run_until([&] { return host_->registrations.size() > registered; }));
   EXPECT_TRUE(alive(primary_));
   kill(primary_, SIGTERM);
   EXPECT_TRUE(wait_exit(primary_, 5s).has_value());
