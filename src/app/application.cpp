@@ -363,7 +363,9 @@ void Application::quit_app() {
 }
 
 void Application::show_panel() {
-  present_as_ours(ensure_panel());
+  ui::PanelWindow& panel = ensure_panel();
+  present_as_ours(panel);
+  panel.focus_first_field();
 }
 
 void Application::present_as_ours(Gtk::Window& window) {

@@ -123,6 +123,10 @@ void PanelWindow::sync() {
   }
 }
 
+void PanelWindow::focus_first_field() {
+  if (store.phase == TrackerStore::Phase::Ready) tracker_view.focus_description();
+}
+
 void PanelWindow::sync_clock() {
   if (store.phase == TrackerStore::Phase::Ready) tracker_view.sync_clock();
 }

@@ -34,6 +34,8 @@ class PanelWindow : public Gtk::ApplicationWindow {
   void sync();
   // Re-reads only the running time, on every clock tick.
   void sync_clock();
+  // Where typing goes when the panel opens: the description while signed in.
+  void focus_first_field();
   // Opens a URL in the user's default browser; the outcome is not reported.
   void open_url(const std::string& url);
   // Replaces the "More" menu's model when its contents would change.

@@ -287,6 +287,10 @@ void TrackerView::sync() {
   syncing = false;
 }
 
+void TrackerView::focus_description() {
+  description.grab_focus();
+}
+
 void TrackerView::sync_clock() {
   clock.set_text(format_clock(store.elapsed_seconds()));
   today_total.set_text(format_duration(store.today_seconds(), store.duration_format()));

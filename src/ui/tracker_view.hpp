@@ -37,6 +37,9 @@ class TrackerView : public Gtk::Box {
   void sync_clock();
   // Rebuilds the recent list when what it shows has changed.
   void rebuild_recent();
+  // Typing right after the panel opens goes here: Enter then starts the timer
+  // with it (or saves it while one runs), never the switch.
+  void focus_description();
 
   sigc::signal<void()>& signal_open_browser() { return signal_open_browser_; }
 

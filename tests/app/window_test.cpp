@@ -227,6 +227,31 @@ TEST_F(WindowTest, ClosingHidesWithATrayAndQuitsWithout) {
   EXPECT_FALSE(forced) << "closing the panel without a tray ends the application";
 }
 
+// What is typed right after a click on the tray goes into the description,
+// whether or not a timer runs, never to the switch.
+TEST_F(WindowTest, ThePanelOpensWithTheDescriptionFocused) {
+  EXPECT_TRUE(run({"--background"}, [&] {
+    ASSERT_TRUE(tray_up());
+    TrackerStore& store = *app->store();
+    ASSERT_TRUE(run_until([&] { return store.phase == TrackerStore::Phase::Ready && !store.busy; }));
+    for (const bool tracking : {false, true}) {
+      SCOPED_TRACE(tracking ? "tracking" : "idle");
+      if (tracking) {
+        store.start();
+        ASSERT_TRUE(run_until([&] { return store.running && !store.busy; }));
+      }
+      app->tray()->signal_activate().emit();
+      ASSERT_TRUE(panel_shown());
+      Gtk::Entry* description = find_description(*app->panel());
+      ASSERT_NE(description, nullptr);
+      Gtk::Widget* focus = app->panel()->get_focus();
+      EXPECT_TRUE(focus != nullptr && (focus == description || focus->is_ancestor(*description)));
+      app->tray()->signal_activate().emit();
+      ASSERT_FALSE(panel_shown());
+    }
+  }));
+}
+
 TEST_F(WindowTest, TheSettingsWindowIsCreatedOnceAndDestroyedOnQuit) {
   EXPECT_TRUE(run({}, [&] {
     EXPECT_EQ(app->settings_window(), nullptr);
