@@ -21,8 +21,8 @@ constexpr const char* kStoppedId = "timer-stopped";
 constexpr const char* kLongTimerId = "long-timer";
 constexpr const char* kNotTrackingId = "not-tracking";
 
-// logind waits for a delay inhibitor at most this long anyway; the stop gets
-// no longer than this either.
+// logind waits for a delay inhibitor at most InhibitDelayMaxSec (5 s unless
+// configured otherwise); the stop gets 3 s, well within that.
 constexpr unsigned kInhibitorHoldMs = 3000;
 
 std::int64_t now_seconds() {

@@ -76,7 +76,8 @@ class AwayGuard {
   std::int64_t clock_shift_ = 0;
   away::Reminders reminders_;
   std::optional<Stopping> stopping_;
-  // The computer is on its way to sleep: no new inhibitor until it wakes.
+  // The computer is on its way to sleep or shutdown: no new inhibitor until
+  // it wakes or the shutdown is called off.
   bool preparing_ = false;
   std::string last_running_id_;
   // The notification of an idle stop, shown again when the user comes back

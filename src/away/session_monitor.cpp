@@ -46,10 +46,10 @@ void SessionMonitor::start() {
   const Subscription sleep = [this](const Glib::RefPtr<Gio::DBus::Connection>&, const Glib::ustring&,
                                     const Glib::ustring&, const Glib::ustring&, const Glib::ustring& member,
                                     const Glib::VariantContainerBase& parameters) {
-    const bool shutdown = member == "PrepareForShutdown";
+    // false: woken from sleep, or a shutdown called off (it never happened).
     if (first_bool(parameters)) {
-      preparing.emit(shutdown);
-    } else if (!shutdown) {
+      preparing.emit(member == "PrepareForShutdown");
+    } else {
       resumed.emit();
     }
   };

@@ -32,7 +32,7 @@ class SessionMonitor {
   sigc::signal<void()> locked;
   // The computer is about to sleep (false) or shut down (true).
   sigc::signal<void(bool)> preparing;
-  // The computer woke from sleep.
+  // The computer woke from sleep, or a shutdown was called off.
   sigc::signal<void()> resumed;
   // logind's session object was found (or not: empty path).
   sigc::signal<void()> session_found;

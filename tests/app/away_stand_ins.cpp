@@ -199,8 +199,8 @@ void StandInLogin::prepare_for_sleep(bool going) {
   emit(kManagerPath, kManager, "PrepareForSleep", g_variant_new("(b)", going));
 }
 
-void StandInLogin::prepare_for_shutdown() {
-  emit(kManagerPath, kManager, "PrepareForShutdown", g_variant_new("(b)", TRUE));
+void StandInLogin::prepare_for_shutdown(bool going) {
+  emit(kManagerPath, kManager, "PrepareForShutdown", g_variant_new("(b)", going));
 }
 
 StandInDesktop::StandInDesktop(const std::string& address, Parts parts)

@@ -54,7 +54,7 @@ class StandInLogin : public StandIn {
   void lock();
   void set_locked_hint(bool locked);
   void prepare_for_sleep(bool going);
-  void prepare_for_shutdown();
+  void prepare_for_shutdown(bool going = true);
 
   // Inhibitors handed out, and how many of them the holder still keeps open.
   int inhibitors_taken = 0;

@@ -176,6 +176,20 @@ TEST_F(AwayTest, SleepAndShutdownStopUnderAnInhibitorHeldOnlyWhileTracking) {
   EXPECT_EQ(login_->inhibitors_taken, 2);
 }
 
+TEST_F(AwayTest, ACalledOffShutdownLetsTheGuardHoldSleepAgain) {
+  write_settings("stop_on_sleep=true\n");
+  desktop({});
+  ASSERT_TRUE(start_app());
+  start_timer();
+  ASSERT_TRUE(run_until([&] { return login_->inhibitors_held() == 1; }));
+  login_->prepare_for_shutdown(true);
+  ASSERT_TRUE(run_until([&] { return stops() == 1 && login_->inhibitors_held() == 0; }));
+  // The shutdown did not happen: the next timer is guarded as before.
+  login_->prepare_for_shutdown(false);
+  start_timer();
+  ASSERT_TRUE(run_until([&] { return login_->inhibitors_held() == 1 && login_->inhibitors_taken == 2; }));
+}
+
 TEST_F(AwayTest, GnomeIdleWatchStopsAndSaysSinceWhen) {
   write_settings("idle_stop_minutes=5\n");
   desktop({.mutter = true, .screen_saver = true});
