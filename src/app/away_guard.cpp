@@ -25,6 +25,11 @@ constexpr const char* kNotTrackingId = "not-tracking";
 // configured otherwise); the stop gets 3 s, well within that.
 constexpr unsigned kInhibitorHoldMs = 3000;
 
+// A timer started from this desk begins a moment after the last input (the
+// click or shortcut), on the service's clock: a spell that began this much
+// before the start still counts as the user's own.
+constexpr std::int64_t kStartLeewaySeconds = 30;
+
 std::int64_t now_seconds() {
   return g_get_real_time() / G_USEC_PER_SEC;
 }
@@ -59,6 +64,9 @@ AwayGuard::AwayGuard(Gio::Application& application, TrackerStore& store, Setting
     update_watches();
   }));
   connections_.push_back(idle_.idle.connect([this](std::int64_t since) {
+    // Only the user's own absence stops a timer: a spell that began before
+    // the timer did (locked, then started on the phone or the web) does not.
+    if (!store_.running || since + kStartLeewaySeconds < store_.running->start_unix) return;
     if (settings_.idle_stop_minutes > 0) stop_for(Reason::Idle, since);
   }));
   connections_.push_back(idle_.active.connect([this] {
