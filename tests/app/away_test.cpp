@@ -86,6 +86,28 @@ class AwayTest : public AppSession {
     EXPECT_TRUE(run_until([&] { return count("POST", "/time-entries/" + entry + "/continue") == 1 && tracking(); }));
   }
 
+  // Activates an action of the instance over the bus, as a notification
+  // server or any other client could: the application's own (`window` 0) or
+  // one of a window's.
+  void activate(int window, const char* action, GVariant* target) {
+    const std::string path = "/com/larkspan/Irvelo" + (window > 0 ? "/window/" + std::to_string(window) : "");
+    GVariantBuilder targets;
+    g_variant_builder_init(&targets, G_VARIANT_TYPE("av"));
+    if (target != nullptr) g_variant_builder_add(&targets, "v", target);
+    ErrorPtr error;
+    const ObjectPtr<GDBusConnection> client(g_dbus_connection_new_for_address_sync(
+        g_test_dbus_get_bus_address(bus_),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, out(error)));
+    ASSERT_TRUE(client) << (error ? error->message : "");
+    const VariantPtr reply(g_dbus_connection_call_sync(client.get(), "com.larkspan.Irvelo", path.c_str(),
+                                                       "org.gtk.Actions", "Activate",
+                                                       g_variant_new("(sava{sv})", action, &targets, nullptr), nullptr,
+                                                       G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, out(error)));
+    EXPECT_TRUE(reply) << action << ": " << (error ? error->message : "");
+  }
+
   PrivateBus system_bus_;
   std::unique_ptr<StandInLogin> login_;
   std::unique_ptr<StandInDesktop> desktop_;
@@ -129,6 +151,46 @@ TEST_F(AwayTest, EachLockSignalStopsOnceAndContinueResumesThatEntry) {
     ASSERT_TRUE(run_until([&] { return stops() == expected && !tracking(); }));
   }
 }
+
+// Signed out or switched to another workspace: the notifications of before
+// are withdrawn, and their Continue, sent all the same, starts nothing.
+class LeftAccount : public AwayTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LeftAccount, NotificationsAreWithdrawnAndTheirContinueDoesNothing) {
+  const bool sign_out = GetParam();
+  write_settings("stop_on_lock=true\n");
+  desktop({});
+  ASSERT_TRUE(start_app());
+  ASSERT_EQ(invoke({}), 0) << "the panel, whose actions switch and sign out";
+  start_timer();
+  login_->lock();
+  const std::optional<Notification> stopped = await_notification("Timer stopped");
+  ASSERT_TRUE(stopped);
+  std::string key;
+  for (const auto& [action, label] : stopped->actions) {
+    if (label == "Continue") key = action;
+  }
+  CharPtr name;
+  GVariant* target = nullptr;
+  ASSERT_TRUE(g_action_parse_detailed_name(key.c_str(), out(name), &target, nullptr)) << key;
+  const VariantPtr owned_target(target);
+
+  if (sign_out) {
+    activate(1, "sign-out", nullptr);
+  } else {
+    activate(1, "workspace", g_variant_new_string("ws_beta"));
+  }
+  ASSERT_TRUE(run_until([&] {
+    return std::find(desktop_->closed.begin(), desktop_->closed.end(), stopped->id) != desktop_->closed.end();
+  }));
+  activate(0, "continue-entry", g_variant_ref(target));
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(count("POST", "/continue"), 0);
+  EXPECT_FALSE(tracking());
+}
+
+INSTANTIATE_TEST_SUITE_P(Leaving, LeftAccount, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "SignOut" : "WorkspaceSwitch"); });
 
 // A screen saver's ActiveChanged may be a blank screen, and anyone can send
 // it: it counts only where logind keeps no lock state, and only from the
@@ -398,6 +460,23 @@ TEST_F(AwayTest, LongTimerRemindsOnceAndItsStopButtonStops) {
   desktop_->invoke(*still, "Stop");
   ASSERT_TRUE(run_until([&] { return stops() == 1 && !tracking(); }));
 }
+
+// A description with markup characters, shown as typed: escaped for a server
+// that reads bodies as markup, as it is for one that does not.
+class MarkupServer : public AwayTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MarkupServer, ShowsTheDescriptionAsTyped) {
+  write_settings("long_timer_hours=2\n");
+  desktop({.body_markup = GetParam()});
+  ASSERT_TRUE(start_app({{"IRVELO_TEST_CLOCK_SHIFT", std::to_string(2 * 3600 + 60)}}));
+  ASSERT_EQ(invoke({"--start", "-d", "R&D <x>"}), 0);
+  const std::optional<Notification> still = await_notification("Still tracking?");
+  ASSERT_TRUE(still);
+  EXPECT_EQ(still->body, GetParam() ? "'R&amp;D &lt;x&gt;' has run for 2 hours" : "'R&D <x>' has run for 2 hours");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, MarkupServer, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "BodyMarkup" : "PlainBody"); });
 
 }  // namespace
 }  // namespace irvelo::test
