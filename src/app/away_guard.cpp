@@ -117,6 +117,9 @@ void AwayGuard::configure() {
       settings_.long_timer_hours > 0 || settings_.remind_to_track) {
     notification_text_.start();
   }
+  // Where the compositor only says when input stops, the user's input is
+  // followed from now on, so that a later spell's start is known.
+  if (settings_.idle_stop_minutes > 0) idle_.detect([](away::IdleSource) {});
   if (settings_.stop_on_lock || settings_.stop_on_sleep) session_.start();
   update_watches();
 }

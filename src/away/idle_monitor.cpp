@@ -46,6 +46,8 @@ Glib::ustring idle_source_name(IdleSource source) {
   switch (source) {
     case IdleSource::Mutter:
       return _("GNOME");
+    case IdleSource::Wayland:
+      return _("Wayland compositor");
     case IdleSource::ScreenSaver:
       return _("screen saver");
     case IdleSource::X11:
@@ -83,7 +85,7 @@ void IdleMonitor::detect(std::function<void(IdleSource)> done) {
 
 void IdleMonitor::try_mutter() {
   call(bus_, mutter("GetIdletime"), Glib::VariantContainerBase(), cancellable_, [this](Reply reply) {
-    if (!first<guint64>(reply)) return try_screen_saver();
+    if (!first<guint64>(reply)) return try_wayland();
     fired_subscription_ = bus_->signal_subscribe(
         [this](const Glib::RefPtr<Gio::DBus::Connection>&, const Glib::ustring&, const Glib::ustring&,
                const Glib::ustring&, const Glib::ustring&, const Glib::VariantContainerBase& parameters) {
@@ -92,6 +94,17 @@ void IdleMonitor::try_mutter() {
         kMutter.name, kMutter.interface, "WatchFired", kMutter.path);
     found(IdleSource::Mutter);
   });
+}
+
+void IdleMonitor::try_wayland() {
+  wayland_ = WaylandIdle::open();
+  if (wayland_) return found(IdleSource::Wayland);
+  try_screen_saver();
+}
+
+void IdleMonitor::watch_wayland() {
+  wayland_->watch(
+      threshold_ms_, [this](std::int64_t since) { idle.emit(since); }, [this] { active.emit(); });
 }
 
 void IdleMonitor::try_screen_saver() {
@@ -128,6 +141,7 @@ void IdleMonitor::found(IdleSource source) {
   waiting_.clear();
   for (auto& done : waiting) done(source);
   if (threshold_ms_ > 0 && source_ == IdleSource::Mutter) add_mutter_watch();
+  if (threshold_ms_ > 0 && source_ == IdleSource::Wayland) watch_wayland();
 }
 
 void IdleMonitor::watch(std::int64_t threshold_ms) {
@@ -138,6 +152,8 @@ void IdleMonitor::watch(std::int64_t threshold_ms) {
     detect([](IdleSource) {});
   } else if (source_ == IdleSource::Mutter) {
     add_mutter_watch();
+  } else if (source_ == IdleSource::Wayland) {
+    watch_wayland();
   }
 }
 
@@ -162,6 +178,7 @@ void IdleMonitor::add_mutter_watch() {
 
 void IdleMonitor::unwatch() {
   threshold_ms_ = 0;
+  if (wayland_) wayland_->unwatch();
   if (idle_watch_ != 0 && bus_) {
     call(bus_, mutter("RemoveWatch"),
          Glib::VariantContainerBase::create_tuple(Glib::Variant<guint32>::create(idle_watch_)), cancellable_,
@@ -195,7 +212,7 @@ void IdleMonitor::on_watch_fired(guint32 id) {
 }
 
 void IdleMonitor::poll() {
-  if (threshold_ms_ <= 0 || source_ == IdleSource::Mutter) return;
+  if (threshold_ms_ <= 0 || source_ == IdleSource::Mutter || source_ == IdleSource::Wayland) return;
   const std::int64_t threshold = threshold_ms_;
   query([this, threshold](std::optional<std::int64_t> idle_ms) {
     if (!idle_ms || threshold_ms_ != threshold || *idle_ms < threshold) return;
@@ -221,6 +238,9 @@ void IdleMonitor::query(std::function<void(std::optional<std::int64_t>)> done) {
       return;
     case IdleSource::X11:
       done(x11_ ? x11_->idle_ms() : std::nullopt);
+      return;
+    case IdleSource::Wayland:
+      done(wayland_ ? wayland_->idle_ms() : std::nullopt);
       return;
     case IdleSource::Logind:
       session_.query_idle(std::move(done));
