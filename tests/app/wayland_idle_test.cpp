@@ -27,6 +27,7 @@ class WaylandIdleTest : public AppSession {
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to run the compositor as another user";
     AppSession::SetUp();
+    up_ = true;
     char pattern[] = "/tmp/irvelo-sway-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
@@ -42,9 +43,9 @@ class WaylandIdleTest : public AppSession {
   }
 
   void TearDown() override {
-    if (dir_.empty()) return;
+    if (!up_) return;
     AppSession::TearDown();
-    std::filesystem::remove_all(dir_);
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
 
   static void write(const std::filesystem::path& path, const std::string& text) {
@@ -95,6 +96,7 @@ class WaylandIdleTest : public AppSession {
   int stops() const { return count("POST", "/timer/stop"); }
   int polls() const { return count("GET", "/time-entries/running"); }
 
+  bool up_ = false;
   std::filesystem::path dir_;
 };
 
