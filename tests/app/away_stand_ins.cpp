@@ -19,6 +19,7 @@ constexpr const char* kNotifications = "org.freedesktop.Notifications";
 constexpr const char* kMutterPath = "/org/gnome/Mutter/IdleMonitor/Core";
 constexpr const char* kMutter = "org.gnome.Mutter.IdleMonitor";
 constexpr const char* kScreenSaver = "org.freedesktop.ScreenSaver";
+constexpr const char* kGtkNotifications = "org.gtk.Notifications";
 
 constexpr const char* kLoginXml = R"(<node>
   <interface name="org.freedesktop.login1.Manager">
@@ -33,6 +34,8 @@ constexpr const char* kLoginXml = R"(<node>
   </interface>
   <interface name="org.freedesktop.login1.Session">
     <property name="LockedHint" type="b" access="read"/>
+    <property name="IdleHint" type="b" access="read"/>
+    <property name="IdleSinceHint" type="t" access="read"/>
     <signal name="Lock"/>
     <signal name="Unlock"/>
   </interface>
@@ -49,6 +52,12 @@ constexpr const char* kDesktopXml = R"(<node>
     <method name="GetCapabilities"><arg type="as" direction="out"/></method>
     <signal name="ActionInvoked"><arg type="u"/><arg type="s"/></signal>
     <signal name="NotificationClosed"><arg type="u"/><arg type="u"/></signal>
+  </interface>
+  <interface name="org.gtk.Notifications">
+    <method name="AddNotification">
+      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="a{sv}" direction="in"/>
+    </method>
+    <method name="RemoveNotification"><arg type="s" direction="in"/><arg type="s" direction="in"/></method>
   </interface>
   <interface name="org.gnome.Mutter.IdleMonitor">
     <method name="GetIdletime"><arg type="t" direction="out"/></method>
@@ -176,7 +185,11 @@ GVariant* StandInLogin::answer(const std::string& method, GVariant* parameters, 
 }
 
 GVariant* StandInLogin::property(const std::string& name) {
-  return name == "LockedHint" ? g_variant_new_boolean(locked_hint_) : nullptr;
+  if (name == "LockedHint") return g_variant_new_boolean(locked_hint_);
+  // Where nothing keeps the idle hint, the properties are not there at all.
+  if (name == "IdleHint" && keeps_idle_hint) return g_variant_new_boolean(FALSE);
+  if (name == "IdleSinceHint" && keeps_idle_hint) return g_variant_new_uint64(0);
+  return nullptr;
 }
 
 int StandInLogin::inhibitors_held() const {
@@ -214,6 +227,7 @@ StandInDesktop::StandInDesktop(const std::string& address, Parts parts)
           address,
           [&parts] {
             std::vector<const char*> names = {kNotifications};
+            if (parts.gtk_notifications) names.push_back(kGtkNotifications);
             if (parts.mutter) names.push_back(kMutter);
             if (parts.screen_saver) names.push_back(kScreenSaver);
             return names;
@@ -222,6 +236,7 @@ StandInDesktop::StandInDesktop(const std::string& address, Parts parts)
       address_(address),
       body_markup_(parts.body_markup) {
   serve(kNotificationsPath, kNotifications);
+  if (parts.gtk_notifications) serve("/org/gtk/Notifications", kGtkNotifications);
   if (parts.mutter) serve(kMutterPath, kMutter);
   if (parts.screen_saver) serve("/org/freedesktop/ScreenSaver", kScreenSaver);
 }
@@ -245,6 +260,27 @@ GVariant* StandInDesktop::answer(const std::string& method, GVariant* parameters
     notifications.push_back(n);
     return g_variant_new("(u)", n.id);
   }
+  if (method == "AddNotification") {
+    // Recorded as the other server's are: title, body and buttons' labels.
+    const VariantPtr fields(g_variant_get_child_value(parameters, 2));
+    const gchar* title = "";
+    const gchar* body = "";
+    g_variant_lookup(fields.get(), "title", "&s", &title);
+    g_variant_lookup(fields.get(), "body", "&s", &body);
+    Notification n{title, body, {}, next_id_++};
+    const VariantPtr buttons(g_variant_lookup_value(fields.get(), "buttons", G_VARIANT_TYPE("aa{sv}")));
+    for (gsize i = 0; buttons && i < g_variant_n_children(buttons.get()); ++i) {
+      const VariantPtr button(g_variant_get_child_value(buttons.get(), i));
+      const gchar* label = "";
+      const gchar* action = "";
+      g_variant_lookup(button.get(), "label", "&s", &label);
+      g_variant_lookup(button.get(), "action", "&s", &action);
+      n.actions.emplace_back(action, label);
+    }
+    notifications.push_back(n);
+    return g_variant_new("()");
+  }
+  if (method == "RemoveNotification") return g_variant_new("()");
   if (method == "CloseNotification") {
     guint32 id = 0;
     g_variant_get(parameters, "(u)", &id);

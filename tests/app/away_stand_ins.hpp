@@ -57,6 +57,9 @@ class StandInLogin : public StandIn {
   void prepare_for_sleep(bool going);
   void prepare_for_shutdown(bool going = true);
 
+  // The session has logind's idle hint (IdleHint, IdleSinceHint).
+  bool keeps_idle_hint = false;
+
   // Inhibitors handed out, and how many of them the holder still keeps open.
   int inhibitors_taken = 0;
   [[nodiscard]] int inhibitors_held() const;
@@ -86,6 +89,8 @@ class StandInDesktop : public StandIn {
     bool screen_saver = false;
     // The notification server renders markup in bodies.
     bool body_markup = false;
+    // GNOME Shell's own notification interface, which GLib prefers.
+    bool gtk_notifications = false;
   };
   // Owns the notification server's name, and the others `parts` asks for.
   StandInDesktop(const std::string& address, Parts parts);
