@@ -5,6 +5,7 @@
 #include <glib/gi18n-lib.h>
 #include <glibmm/main.h>
 
+#include <tuple>
 #include <utility>
 
 #include "api/intervals.hpp"
@@ -16,14 +17,22 @@
 namespace irvelo {
 namespace {
 
+// The target of a Continue button: account, workspace and entry id.
+using EntryTarget = Glib::Variant<std::tuple<Glib::ustring, Glib::ustring, Glib::ustring>>;
+
 // Notification ids: a newer one of a kind replaces the older.
 constexpr const char* kStoppedId = "timer-stopped";
 constexpr const char* kLongTimerId = "long-timer";
 constexpr const char* kNotTrackingId = "not-tracking";
 
-// logind waits for a delay inhibitor at most this long anyway; the stop gets
-// no longer than this either.
+// logind waits for a delay inhibitor at most InhibitDelayMaxSec (5 s unless
+// configured otherwise); the stop gets 3 s, well within that.
 constexpr unsigned kInhibitorHoldMs = 3000;
+
+// A timer started from this desk begins a moment after the last input (the
+// click or shortcut), on the service's clock: a spell that began this much
+// before the start still counts as the user's own.
+constexpr std::int64_t kStartLeewaySeconds = 30;
 
 std::int64_t now_seconds() {
   return g_get_real_time() / G_USEC_PER_SEC;
@@ -59,6 +68,9 @@ AwayGuard::AwayGuard(Gio::Application& application, TrackerStore& store, Setting
     update_watches();
   }));
   connections_.push_back(idle_.idle.connect([this](std::int64_t since) {
+    // Only the user's own absence stops a timer: a spell that began before
+    // the timer did (locked, then started on the phone or the web) does not.
+    if (!store_.running || since + kStartLeewaySeconds < store_.running->start_unix) return;
     if (settings_.idle_stop_minutes > 0) stop_for(Reason::Idle, since);
   }));
   connections_.push_back(idle_.active.connect([this] {
@@ -75,16 +87,23 @@ AwayGuard::~AwayGuard() {
 
 void AwayGuard::add_actions() {
   // Application actions: the notifications' buttons reach them, and so can
-  // anyone on the session bus.
+  // anyone on the session bus. A Continue button's target names the account
+  // and workspace with the entry: one left over from another of them
+  // continues nothing.
   application_.add_action_with_parameter(
-      "continue-entry", Glib::VARIANT_TYPE_STRING, [this](const Glib::VariantBase& parameter) {
-        if (!parameter.is_of_type(Glib::VARIANT_TYPE_STRING)) return;
+      "continue-entry", EntryTarget::variant_type(), [this](const Glib::VariantBase& parameter) {
+        if (!parameter.is_of_type(EntryTarget::variant_type())) return;
+        const auto target = Glib::VariantBase::cast_dynamic<EntryTarget>(parameter).get();
+        const std::string account = std::get<0>(target).raw();
+        const std::string workspace = std::get<1>(target).raw();
         api::TimeEntry entry;
-        entry.id = Glib::VariantBase::cast_dynamic<Glib::Variant<Glib::ustring>>(parameter).get();
-        if (entry.id.empty()) return;
-        when_ready_([this, entry] {
-          // Never a second timer beside the running one.
-          if (!store_.running) store_.continue_entry(entry);
+        entry.id = std::get<2>(target).raw();
+        if (entry.id.empty() || account != account_key()) return;
+        when_ready_([this, entry, account, workspace] {
+          // Never a second timer beside the running one, nor one elsewhere.
+          if (!store_.running && account == account_key() && workspace == store_.workspace_id) {
+            store_.continue_entry(entry);
+          }
         });
       });
   application_.add_action("start-timer", [this] { when_ready_([this] { store_.set_tracking(true); }); });
@@ -94,6 +113,13 @@ void AwayGuard::add_actions() {
 }
 
 void AwayGuard::configure() {
+  if (settings_.stop_on_lock || settings_.stop_on_sleep || settings_.idle_stop_minutes > 0 ||
+      settings_.long_timer_hours > 0 || settings_.remind_to_track) {
+    notification_text_.start();
+  }
+  // Where the compositor only says when input stops, the user's input is
+  // followed from now on, so that a later spell's start is known.
+  if (settings_.idle_stop_minutes > 0) idle_.detect([](away::IdleSource) {});
   if (settings_.stop_on_lock || settings_.stop_on_sleep) session_.start();
   update_watches();
 }
@@ -119,7 +145,27 @@ void AwayGuard::update_watches() {
   }
 }
 
+std::string AwayGuard::account_key() const {
+  return store_.me ? store_.server + " " + store_.me->user.id : std::string();
+}
+
+Glib::VariantBase AwayGuard::entry_target(const std::string& entry_id) const {
+  return EntryTarget::create({account_key(), store_.workspace_id, entry_id});
+}
+
 void AwayGuard::on_changed() {
+  const std::string owner = account_key() + "\n" + store_.workspace_id;
+  if (owner != last_owner_) {
+    // Signed out or switched: what was said about the old account or
+    // workspace goes, buttons and all.
+    if (!last_owner_.empty()) {
+      application_.withdraw_notification(kStoppedId);
+      application_.withdraw_notification(kNotTrackingId);
+      application_.withdraw_notification(kLongTimerId);
+      idle_stop_notice_.reset();
+    }
+    last_owner_ = owner;
+  }
   const std::string running_id = store_.running ? store_.running->id : std::string();
   if (running_id != last_running_id_) {
     // A timer started or stopped: reminders of the old state are out of date.
@@ -155,7 +201,7 @@ void AwayGuard::on_tick() {
           : Glib::ustring::compose(ngettext("'%1' has run for %2 hour", "'%1' has run for %2 hours", count),
                                    description, count);
   auto notification = Gio::Notification::create(_("Still tracking?"));
-  notification->set_body(body);
+  notification->set_body(notification_text_.body(body));
   notification->set_default_action("app.show-panel");
   notification->add_button(_("Stop"), "app.stop-timer");
   notification->add_button(_("Keep going"), "app.keep-going");
@@ -187,7 +233,7 @@ void AwayGuard::remind_to_track(std::optional<std::int64_t> idle_ms) {
   if (store_.running || store_.api_key.empty() || store_.phase != TrackerStore::Phase::Ready) return;
   if (!reminders_.track_reminder_due(reminder_now(), true, idle_ms, api::remind_quiet_seconds())) return;
   auto notification = Gio::Notification::create(_("Not tracking"));
-  notification->set_body(_("It is working time and no timer runs."));
+  notification->set_body(notification_text_.body(_("It is working time and no timer runs.")));
   notification->set_default_action("app.show-panel");
   notification->add_button(_("Start"), "app.start-timer");
   const auto recent = store_.recent_entries();
@@ -195,7 +241,7 @@ void AwayGuard::remind_to_track(std::optional<std::int64_t> idle_ms) {
     const api::TimeEntry& last = recent.front();
     const Glib::ustring label = last.description.empty() ? Glib::ustring(_("Continue the last entry"))
                                                          : Glib::ustring::compose(_("Continue '%1'"), last.description);
-    notification->add_button_variant(label, "app.continue-entry", Glib::Variant<Glib::ustring>::create(last.id));
+    notification->add_button_variant(label, "app.continue-entry", entry_target(last.id));
   }
   application_.send_notification(kNotTrackingId, notification);
 }
@@ -301,10 +347,9 @@ void AwayGuard::stopped(const Stopping& stopping) {
   store_.changed.emit();
 
   auto notification = Gio::Notification::create(_("Timer stopped"));
-  notification->set_body(line);
+  notification->set_body(notification_text_.body(line));
   notification->set_default_action("app.show-panel");
-  notification->add_button_variant(_("Continue"), "app.continue-entry",
-                                   Glib::Variant<Glib::ustring>::create(stopping.entry_id));
+  notification->add_button_variant(_("Continue"), "app.continue-entry", entry_target(stopping.entry_id));
   application_.send_notification(kStoppedId, notification);
   idle_stop_notice_ = stopping.reason == Reason::Idle ? notification : Glib::RefPtr<Gio::Notification>();
 }

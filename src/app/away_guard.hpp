@@ -17,6 +17,7 @@
 #include <string>
 
 #include "api/records.hpp"
+#include "app/notification_text.hpp"
 #include "away/idle_monitor.hpp"
 #include "away/reminders.hpp"
 #include "away/session_monitor.hpp"
@@ -68,6 +69,10 @@ class AwayGuard {
   void release_inhibitor();
   void remind_to_track(std::optional<std::int64_t> idle_ms);
   [[nodiscard]] std::string clock_text(std::int64_t instant) const;
+  // Who is signed in where ("" when nobody), and a Continue button's target
+  // for one of their entries.
+  [[nodiscard]] std::string account_key() const;
+  [[nodiscard]] Glib::VariantBase entry_target(const std::string& entry_id) const;
   // The reminders' clock: now, moved by IRVELO_TEST_CLOCK_SHIFT in tests.
   [[nodiscard]] std::int64_t reminder_now() const;
 
@@ -80,10 +85,14 @@ class AwayGuard {
   away::IdleMonitor idle_;
   std::int64_t clock_shift_ = 0;
   away::Reminders reminders_;
+  NotificationText notification_text_;
   std::optional<Stopping> stopping_;
-  // The computer is on its way to sleep: no new inhibitor until it wakes.
+  // The computer is on its way to sleep or shutdown: no new inhibitor until
+  // it wakes or the shutdown is called off.
   bool preparing_ = false;
   std::string last_running_id_;
+  // The account and workspace the notifications shown belong to.
+  std::string last_owner_;
   // The notification of an idle stop, shown again when the user comes back
   // (where the idle source tells), unless a timer action came first.
   Glib::RefPtr<Gio::Notification> idle_stop_notice_;

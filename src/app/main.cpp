@@ -10,18 +10,23 @@
 #include <cstring>
 
 #include "app/application.hpp"
+#include "app/descriptors.hpp"
 #include "app/options.hpp"
 #include "app/renderer.hpp"
 #include "app/status_client.hpp"
 #include "config.hpp"
 
 int main(int argc, char* argv[]) {
+  // A descriptor of 0-2 closed at launch would be handed to the next file or
+  // socket opened, and output meant for the terminal would go there (into
+  // the bus connection, say): each stands in for /dev/null instead.
+  const bool output_closed = !irvelo::descriptors::hold_standard();
+
+  const irvelo::options::Early early = irvelo::options::scan(argc, argv);
   // Before the toolkit, the bus or a running instance are touched.
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
-      std::printf("%s %s\n", irvelo::config::kProgramName, irvelo::config::kVersion);
-      return 0;
-    }
+  if (early.version) {
+    std::printf("%s %s\n", irvelo::config::kProgramName, irvelo::config::kVersion);
+    return 0;
   }
 
   std::setlocale(LC_ALL, "");
@@ -31,17 +36,11 @@ int main(int argc, char* argv[]) {
   textdomain(GETTEXT_PACKAGE);
 
   // Read from the running instance over the bus: no toolkit, no display, and
-  // never an instance of its own.
-  bool status = false;
-  bool follow = false;
-  for (int i = 1; i < argc; ++i) {
-    status = status || std::strcmp(argv[i], "--status") == 0;
-    follow = follow || std::strcmp(argv[i], "--follow") == 0;
-  }
-  if (status) return irvelo::status::run(follow);
+  // never an instance of its own. With nowhere to print, there is nothing to do.
+  if (early.status) return output_closed ? 0 : irvelo::status::run(early.follow);
   // GTK opens the display before GApplication parses options: help is
   // printed here, so that it works over SSH and in a package build.
-  if (irvelo::options::asks_for_help(argc, argv)) {
+  if (early.help) {
     irvelo::options::print_help(argv[0]);
     return 0;
   }

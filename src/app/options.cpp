@@ -32,15 +32,60 @@ std::span<const Option> all() {
   return kOptions;
 }
 
-bool asks_for_help(int argc, char* argv[]) {
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--") == 0) return false;
-    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "-?") == 0 || std::strcmp(arg, "--help") == 0) {
-      return true;
-    }
+namespace {
+
+const Option* find_long(std::string_view name) {
+  for (const auto& option : kOptions) {
+    if (name == option.long_name) return &option;
   }
-  return false;
+  return nullptr;
+}
+
+const Option* find_short(char name) {
+  for (const auto& option : kOptions) {
+    if (option.short_name != '\0' && option.short_name == name) return &option;
+  }
+  return nullptr;
+}
+
+void mark(Early& early, std::string_view name) {
+  if (name == "version") early.version = true;
+  if (name == "status") early.status = true;
+  if (name == "follow") early.follow = true;
+}
+
+}  // namespace
+
+Early scan(int argc, char* argv[]) {
+  Early early;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") break;
+    if (arg.size() < 2 || arg[0] != '-') continue;
+    if (arg[1] == '-') {
+      const std::string_view body = arg.substr(2);
+      const auto equals = body.find('=');
+      const std::string_view name = body.substr(0, equals);
+      if (name == "help") early.help = true;
+      const Option* option = find_long(name);
+      if (option == nullptr) continue;
+      mark(early, name);
+      // As GLib does: the next word is the text, whatever it looks like.
+      if (option->argument != nullptr && equals == std::string_view::npos) ++i;
+      continue;
+    }
+    // A group of short options (-bt); one that takes text takes the next word.
+    bool takes_next = false;
+    for (const char c : arg.substr(1)) {
+      if (c == 'h' || c == '?') early.help = true;
+      const Option* option = find_short(c);
+      if (option == nullptr) continue;
+      mark(early, option->long_name);
+      takes_next = takes_next || option->argument != nullptr;
+    }
+    if (takes_next) ++i;
+  }
+  return early;
 }
 
 void print_help(const char* program) {

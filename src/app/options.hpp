@@ -5,6 +5,7 @@
 // that --help works without a display.
 
 #include <span>
+#include <string_view>
 
 namespace irvelo::options {
 
@@ -17,9 +18,18 @@ struct Option {
 
 [[nodiscard]] std::span<const Option> all();
 
-// True when the command line asks for help (-h, -?, --help). --help-all and
-// --help-gapplication stay GApplication's, with its own options.
-[[nodiscard]] bool asks_for_help(int argc, char* argv[]);
+// What main() must know before the application parses the command line,
+// read by the same rules: the word after an option that takes text is that
+// text (so `-d --status` is a description), and nothing after `--` is an option.
+struct Early {
+  bool version = false;
+  bool status = false;
+  bool follow = false;
+  // -h, -?, --help. --help-all and --help-gapplication stay GApplication's,
+  // with its own options.
+  bool help = false;
+};
+[[nodiscard]] Early scan(int argc, char* argv[]);
 
 // Writes the translated help to standard output, as GLib's option parser
 // formats it.

@@ -145,6 +145,13 @@ int run(bool follow) {
   }
 
   auto loop = Glib::MainLoop::create();
+  // A quit asked for before the loop runs (the first line could not be
+  // written) would be lost on a loop not yet running: it is remembered.
+  bool over = false;
+  const auto end = [&] {
+    over = true;
+    loop->quit();
+  };
   std::optional<Properties> current;
   std::int64_t read_at = 0;
   std::string last;
@@ -165,7 +172,7 @@ int run(bool follow) {
     const std::string text = line(current, read_at, now_seconds());
     if (text == last) return;
     last = text;
-    if (!print(text)) loop->quit();
+    if (!print(text)) end();
   };
   const auto refresh = [&] {
     current = read(bus);
@@ -188,13 +195,13 @@ int run(bool follow) {
   // Standard output closed (the bar quit) while nothing is being written.
   auto gone = Glib::signal_io().connect(
       [&](Glib::IOCondition) {
-        loop->quit();
+        end();
         return false;
       },
       1, Glib::IOCondition::IO_ERR | Glib::IOCondition::IO_HUP);
 
   refresh();
-  loop->run();
+  if (!over) loop->run();
   gone.disconnect();
   tick.disconnect();
   Gio::DBus::unwatch_name(watch);

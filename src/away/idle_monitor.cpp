@@ -6,6 +6,7 @@
 
 #include "away/bus_call.hpp"
 #include "away/x11_idle.hpp"
+#include "core/owned.hpp"
 
 namespace irvelo::away {
 namespace {
@@ -21,8 +22,22 @@ Call mutter(const char* method) {
   return call;
 }
 
-std::int64_t now_seconds() {
-  return g_get_real_time() / G_USEC_PER_SEC;
+// GetSessionIdleTime has no written unit: KDE's screen locker answers in
+// milliseconds, the others that offer it (MATE's, Xfce's, Cinnamon's) in
+// seconds, as GNOME's old screen saver did.
+std::int64_t screen_saver_unit_ms() {
+  const char* desktops = g_getenv("XDG_CURRENT_DESKTOP");
+  const StrvPtr names(g_strsplit(desktops != nullptr ? desktops : "", ":", -1));
+  for (gchar** name = names.get(); *name != nullptr; ++name) {
+    if (g_ascii_strcasecmp(*name, "KDE") == 0) return 1;
+  }
+  return 1000;
+}
+
+// The instant (Unix seconds) a spell of `idle_ms` began; rounded down, it is
+// never later than the input that ended the previous spell.
+std::int64_t spell_began(std::int64_t idle_ms) {
+  return (g_get_real_time() / 1000 - idle_ms) / 1000;
 }
 
 }  // namespace
@@ -31,12 +46,15 @@ Glib::ustring idle_source_name(IdleSource source) {
   switch (source) {
     case IdleSource::Mutter:
       return _("GNOME");
+    case IdleSource::Wayland:
+      return _("Wayland compositor");
     case IdleSource::ScreenSaver:
       return _("screen saver");
     case IdleSource::X11:
       return _("X11");
     case IdleSource::Logind:
-      return _("login manager");
+      // logind only passes on what the desktop tells it; many never do.
+      return _("login manager, if the desktop reports idle");
     case IdleSource::Unknown:
     case IdleSource::None:
       break;
@@ -67,7 +85,7 @@ void IdleMonitor::detect(std::function<void(IdleSource)> done) {
 
 void IdleMonitor::try_mutter() {
   call(bus_, mutter("GetIdletime"), Glib::VariantContainerBase(), cancellable_, [this](Reply reply) {
-    if (!first<guint64>(reply)) return try_screen_saver();
+    if (!first<guint64>(reply)) return try_wayland();
     fired_subscription_ = bus_->signal_subscribe(
         [this](const Glib::RefPtr<Gio::DBus::Connection>&, const Glib::ustring&, const Glib::ustring&,
                const Glib::ustring&, const Glib::ustring&, const Glib::VariantContainerBase& parameters) {
@@ -76,6 +94,17 @@ void IdleMonitor::try_mutter() {
         kMutter.name, kMutter.interface, "WatchFired", kMutter.path);
     found(IdleSource::Mutter);
   });
+}
+
+void IdleMonitor::try_wayland() {
+  wayland_ = WaylandIdle::open();
+  if (wayland_) return found(IdleSource::Wayland);
+  try_screen_saver();
+}
+
+void IdleMonitor::watch_wayland() {
+  wayland_->watch(
+      threshold_ms_, [this](std::int64_t since) { idle.emit(since); }, [this] { active.emit(); });
 }
 
 void IdleMonitor::try_screen_saver() {
@@ -112,6 +141,7 @@ void IdleMonitor::found(IdleSource source) {
   waiting_.clear();
   for (auto& done : waiting) done(source);
   if (threshold_ms_ > 0 && source_ == IdleSource::Mutter) add_mutter_watch();
+  if (threshold_ms_ > 0 && source_ == IdleSource::Wayland) watch_wayland();
 }
 
 void IdleMonitor::watch(std::int64_t threshold_ms) {
@@ -122,6 +152,8 @@ void IdleMonitor::watch(std::int64_t threshold_ms) {
     detect([](IdleSource) {});
   } else if (source_ == IdleSource::Mutter) {
     add_mutter_watch();
+  } else if (source_ == IdleSource::Wayland) {
+    watch_wayland();
   }
 }
 
@@ -146,6 +178,7 @@ void IdleMonitor::add_mutter_watch() {
 
 void IdleMonitor::unwatch() {
   threshold_ms_ = 0;
+  if (wayland_) wayland_->unwatch();
   if (idle_watch_ != 0 && bus_) {
     call(bus_, mutter("RemoveWatch"),
          Glib::VariantContainerBase::create_tuple(Glib::Variant<guint32>::create(idle_watch_)), cancellable_,
@@ -162,22 +195,28 @@ void IdleMonitor::on_watch_fired(guint32 id) {
     return;
   }
   if (id != idle_watch_ || threshold_ms_ <= 0) return;
-  const std::int64_t since = now_seconds() - threshold_ms_ / 1000;
   // The return is worth knowing only after an away spell; Mutter's user-active watches fire once.
   if (active_watch_ == 0) {
     call(bus_, mutter("AddUserActiveWatch"), Glib::VariantContainerBase(), cancellable_, [this](Reply reply) {
       if (auto watch = first<guint32>(reply)) active_watch_ = *watch;
     });
   }
-  idle.emit(since);
+  // A watch added during a spell already longer than its span fires at once:
+  // when the spell began is read, not assumed to be one span ago.
+  const std::int64_t threshold = threshold_ms_;
+  call(bus_, mutter("GetIdletime"), Glib::VariantContainerBase(), cancellable_, [this, threshold](Reply reply) {
+    if (threshold_ms_ != threshold) return;
+    const auto ms = first<guint64>(reply);
+    idle.emit(spell_began(ms ? static_cast<std::int64_t>(*ms) : threshold));
+  });
 }
 
 void IdleMonitor::poll() {
-  if (threshold_ms_ <= 0 || source_ == IdleSource::Mutter) return;
+  if (threshold_ms_ <= 0 || source_ == IdleSource::Mutter || source_ == IdleSource::Wayland) return;
   const std::int64_t threshold = threshold_ms_;
   query([this, threshold](std::optional<std::int64_t> idle_ms) {
     if (!idle_ms || threshold_ms_ != threshold || *idle_ms < threshold) return;
-    idle.emit(now_seconds() - *idle_ms / 1000);
+    idle.emit(spell_began(*idle_ms));
   });
 }
 
@@ -191,14 +230,17 @@ void IdleMonitor::query(std::function<void(std::optional<std::int64_t>)> done) {
            });
       return;
     case IdleSource::ScreenSaver:
-      // Milliseconds, as KDE answers; the method has no written unit.
-      call(bus_, kScreenSaver, Glib::VariantContainerBase(), cancellable_, [done = std::move(done)](Reply reply) {
-        const auto ms = first<guint32>(reply);
-        done(ms ? std::optional<std::int64_t>(*ms) : std::nullopt);
-      });
+      call(bus_, kScreenSaver, Glib::VariantContainerBase(), cancellable_,
+           [done = std::move(done), unit = screen_saver_unit_ms()](Reply reply) {
+             const auto idle = first<guint32>(reply);
+             done(idle ? std::optional<std::int64_t>(static_cast<std::int64_t>(*idle) * unit) : std::nullopt);
+           });
       return;
     case IdleSource::X11:
       done(x11_ ? x11_->idle_ms() : std::nullopt);
+      return;
+    case IdleSource::Wayland:
+      done(wayland_ ? wayland_->idle_ms() : std::nullopt);
       return;
     case IdleSource::Logind:
       session_.query_idle(std::move(done));

@@ -1,9 +1,10 @@
 #pragma once
 
 // How long the user has left keyboard and mouse alone, from the first source
-// that answers on this desktop: GNOME's idle monitor (which tells us, through
-// watches), a screen saver's idle time, the X server's screen saver
-// extension, or logind's idle hint (the last three asked on each poll).
+// that answers on this desktop: GNOME's idle monitor or the Wayland
+// compositor (both tell us, through watches), a screen saver's idle time, the
+// X server's screen saver extension, or logind's idle hint (the last three
+// asked on each poll).
 
 #include <giomm/cancellable.h>
 #include <giomm/dbusconnection.h>
@@ -18,11 +19,12 @@
 #include <vector>
 
 #include "away/session_monitor.hpp"
+#include "away/wayland_idle.hpp"
 #include "away/x11_idle.hpp"
 
 namespace irvelo::away {
 
-enum class IdleSource { Unknown, None, Mutter, ScreenSaver, X11, Logind };
+enum class IdleSource { Unknown, None, Mutter, Wayland, ScreenSaver, X11, Logind };
 
 // The source as the settings window names it ("GNOME", "X11", ...).
 [[nodiscard]] Glib::ustring idle_source_name(IdleSource source);
@@ -56,6 +58,8 @@ class IdleMonitor {
 
  private:
   void try_mutter();
+  void try_wayland();
+  void watch_wayland();
   void try_screen_saver();
   void try_x11();
   void try_logind();
@@ -76,6 +80,7 @@ class IdleMonitor {
   guint fired_subscription_ = 0;
   sigc::connection session_wait_;
   std::unique_ptr<X11Idle> x11_;
+  std::unique_ptr<WaylandIdle> wayland_;
 };
 
 }  // namespace irvelo::away

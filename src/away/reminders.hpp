@@ -35,6 +35,7 @@ class Reminders {
  private:
   std::string long_entry_;
   std::int64_t long_spans_ = 0;
+  int long_hours_ = 0;
   std::int64_t last_tracking_;
   std::optional<std::int64_t> last_track_reminder_;
 };

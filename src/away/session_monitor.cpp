@@ -1,5 +1,6 @@
 #include "away/session_monitor.hpp"
 
+#include <giomm/dbuswatchname.h>
 #include <unistd.h>
 
 #include <utility>
@@ -28,6 +29,10 @@ SessionMonitor::SessionMonitor() = default;
 SessionMonitor::~SessionMonitor() {
   cancellable_->cancel();
   for (auto& [bus, id] : subscriptions_) bus->signal_unsubscribe(id);
+  for (auto& saver : savers_) {
+    Gio::DBus::unwatch_name(saver.watch);
+    if (saver.subscription != 0) session_->signal_unsubscribe(saver.subscription);
+  }
   if (inhibitor_fd_ >= 0) close(inhibitor_fd_);
 }
 
@@ -46,26 +51,49 @@ void SessionMonitor::start() {
   const Subscription sleep = [this](const Glib::RefPtr<Gio::DBus::Connection>&, const Glib::ustring&,
                                     const Glib::ustring&, const Glib::ustring&, const Glib::ustring& member,
                                     const Glib::VariantContainerBase& parameters) {
-    const bool shutdown = member == "PrepareForShutdown";
+    // false: woken from sleep, or a shutdown called off (it never happened).
     if (first_bool(parameters)) {
-      preparing.emit(shutdown);
-    } else if (!shutdown) {
+      preparing.emit(member == "PrepareForShutdown");
+    } else {
       resumed.emit();
     }
   };
   subscribe(system_, sleep, kLogin1, kManager, "PrepareForSleep", kManagerPath);
   subscribe(system_, sleep, kLogin1, kManager, "PrepareForShutdown", kManagerPath);
 
-  // Screen savers announce on more than one path (KDE also on /ScreenSaver): any path will do.
-  const Subscription saver = [this](const Glib::RefPtr<Gio::DBus::Connection>&, const Glib::ustring&,
-                                    const Glib::ustring&, const Glib::ustring&, const Glib::ustring&,
-                                    const Glib::VariantContainerBase& parameters) {
-    if (first_bool(parameters)) locked.emit();
-  };
-  subscribe(session_, saver, nullptr, "org.freedesktop.ScreenSaver", "ActiveChanged", nullptr);
-  subscribe(session_, saver, nullptr, "org.gnome.ScreenSaver", "ActiveChanged", nullptr);
+  if (session_) {
+    for (const char* name : {"org.freedesktop.ScreenSaver", "org.gnome.ScreenSaver"}) watch_screen_saver(name);
+  }
 
   find_session();
+}
+
+void SessionMonitor::watch_screen_saver(const char* name) {
+  auto& saver = savers_.emplace_back();
+  saver.name = name;
+  const std::size_t index = savers_.size() - 1;
+  saver.watch = Gio::DBus::watch_name(
+      session_, name,
+      [this, index](const Glib::RefPtr<Gio::DBus::Connection>&, const Glib::ustring&, const Glib::ustring& owner) {
+        Saver& s = savers_[index];
+        if (s.subscription != 0) session_->signal_unsubscribe(s.subscription);
+        // From the name's owner only: anyone on the bus can send the signal,
+        // and "locked" stops the timer. Screen savers announce on more than
+        // one path (KDE also on /ScreenSaver): any path will do.
+        s.subscription = session_->signal_subscribe(
+            [this](const Glib::RefPtr<Gio::DBus::Connection>&, const Glib::ustring&, const Glib::ustring&,
+                   const Glib::ustring&, const Glib::ustring&, const Glib::VariantContainerBase& parameters) {
+              // An active screen saver may only be a blank screen; where
+              // logind keeps the lock state, it alone tells a lock.
+              if (!logind_locks_ && first_bool(parameters)) locked.emit();
+            },
+            owner, s.name, "ActiveChanged", "");
+      },
+      [this, index](const Glib::RefPtr<Gio::DBus::Connection>&, const Glib::ustring&) {
+        Saver& s = savers_[index];
+        if (s.subscription != 0) session_->signal_unsubscribe(s.subscription);
+        s.subscription = 0;
+      });
 }
 
 void SessionMonitor::find_session() {
@@ -112,6 +140,14 @@ void SessionMonitor::watch_session() {
                           const Glib::ustring&, const Glib::ustring&,
                           const Glib::VariantContainerBase& parameters) { on_session_properties(parameters); },
                    kLogin1, kProperties, "PropertiesChanged", path));
+  // Where the session has a lock state, a screen saver's word is not needed.
+  call(system_, {kLogin1, path, kProperties, "Get"},
+       Glib::VariantContainerBase::create_tuple(
+           {Glib::Variant<Glib::ustring>::create(kSession), Glib::Variant<Glib::ustring>::create("LockedHint")}),
+       cancellable_, [this](Reply reply) {
+         logind_locks_ = reply.has_value();
+         if (logind_locks_) g_info("locking is seen through logind");
+       });
   session_known_ = true;
   session_found.emit();
 }

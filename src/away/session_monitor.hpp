@@ -32,7 +32,7 @@ class SessionMonitor {
   sigc::signal<void()> locked;
   // The computer is about to sleep (false) or shut down (true).
   sigc::signal<void(bool)> preparing;
-  // The computer woke from sleep.
+  // The computer woke from sleep, or a shutdown was called off.
   sigc::signal<void()> resumed;
   // logind's session object was found (or not: empty path).
   sigc::signal<void()> session_found;
@@ -51,6 +51,7 @@ class SessionMonitor {
   [[nodiscard]] bool holding_inhibitor() const { return inhibitor_fd_ >= 0 || inhibitor_pending_; }
 
  private:
+  void watch_screen_saver(const char* name);
   void find_session();
   void watch_session();
   void on_session_properties(const Glib::VariantContainerBase& parameters);
@@ -59,6 +60,15 @@ class SessionMonitor {
   Glib::RefPtr<Gio::DBus::Connection> system_;
   Glib::RefPtr<Gio::DBus::Connection> session_;
   std::vector<std::pair<Glib::RefPtr<Gio::DBus::Connection>, guint>> subscriptions_;
+  // A screen saver's name, followed so that only its owner is listened to.
+  struct Saver {
+    const char* name = nullptr;
+    guint watch = 0;
+    guint subscription = 0;
+  };
+  std::vector<Saver> savers_;
+  // logind keeps the session's lock state (LockedHint): screen savers are not asked.
+  bool logind_locks_ = false;
   std::string session_path_;
   bool started_ = false;
   bool session_known_ = false;

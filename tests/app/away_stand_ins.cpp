@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace irvelo::test {
 namespace {
 
@@ -17,6 +19,7 @@ constexpr const char* kNotifications = "org.freedesktop.Notifications";
 constexpr const char* kMutterPath = "/org/gnome/Mutter/IdleMonitor/Core";
 constexpr const char* kMutter = "org.gnome.Mutter.IdleMonitor";
 constexpr const char* kScreenSaver = "org.freedesktop.ScreenSaver";
+constexpr const char* kGtkNotifications = "org.gtk.Notifications";
 
 constexpr const char* kLoginXml = R"(<node>
   <interface name="org.freedesktop.login1.Manager">
@@ -31,6 +34,8 @@ constexpr const char* kLoginXml = R"(<node>
   </interface>
   <interface name="org.freedesktop.login1.Session">
     <property name="LockedHint" type="b" access="read"/>
+    <property name="IdleHint" type="b" access="read"/>
+    <property name="IdleSinceHint" type="t" access="read"/>
     <signal name="Lock"/>
     <signal name="Unlock"/>
   </interface>
@@ -44,8 +49,15 @@ constexpr const char* kDesktopXml = R"(<node>
       <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/><arg type="u" direction="out"/>
     </method>
     <method name="CloseNotification"><arg type="u" direction="in"/></method>
+    <method name="GetCapabilities"><arg type="as" direction="out"/></method>
     <signal name="ActionInvoked"><arg type="u"/><arg type="s"/></signal>
     <signal name="NotificationClosed"><arg type="u"/><arg type="u"/></signal>
+  </interface>
+  <interface name="org.gtk.Notifications">
+    <method name="AddNotification">
+      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="a{sv}" direction="in"/>
+    </method>
+    <method name="RemoveNotification"><arg type="s" direction="in"/><arg type="s" direction="in"/></method>
   </interface>
   <interface name="org.gnome.Mutter.IdleMonitor">
     <method name="GetIdletime"><arg type="t" direction="out"/></method>
@@ -143,7 +155,8 @@ GVariant* StandIn::property(const std::string&) {
   return nullptr;
 }
 
-StandInLogin::StandInLogin(const PrivateBus& bus) : StandIn(bus.address(), {"org.freedesktop.login1"}, kLoginXml) {
+StandInLogin::StandInLogin(const PrivateBus& bus, bool with_session)
+    : StandIn(bus.address(), {"org.freedesktop.login1"}, kLoginXml), with_session_(with_session) {
   serve(kManagerPath, kManager);
   serve(kSessionPath, kSession);
 }
@@ -153,7 +166,9 @@ StandInLogin::~StandInLogin() {
 }
 
 GVariant* StandInLogin::answer(const std::string& method, GVariant* parameters, GUnixFDList** fds) {
-  if (method == "GetSession" || method == "GetSessionByPID") return g_variant_new("(o)", kSessionPath);
+  if (method == "GetSession" || method == "GetSessionByPID") {
+    return with_session_ ? g_variant_new("(o)", kSessionPath) : nullptr;
+  }
   if (method != "Inhibit") return nullptr;
   const gchar* what = nullptr;
   g_variant_get_child(parameters, 0, "&s", &what);
@@ -170,7 +185,11 @@ GVariant* StandInLogin::answer(const std::string& method, GVariant* parameters, 
 }
 
 GVariant* StandInLogin::property(const std::string& name) {
-  return name == "LockedHint" ? g_variant_new_boolean(locked_hint_) : nullptr;
+  if (name == "LockedHint") return g_variant_new_boolean(locked_hint_);
+  // Where nothing keeps the idle hint, the properties are not there at all.
+  if (name == "IdleHint" && keeps_idle_hint) return g_variant_new_boolean(FALSE);
+  if (name == "IdleSinceHint" && keeps_idle_hint) return g_variant_new_uint64(0);
+  return nullptr;
 }
 
 int StandInLogin::inhibitors_held() const {
@@ -199,8 +218,8 @@ void StandInLogin::prepare_for_sleep(bool going) {
   emit(kManagerPath, kManager, "PrepareForSleep", g_variant_new("(b)", going));
 }
 
-void StandInLogin::prepare_for_shutdown() {
-  emit(kManagerPath, kManager, "PrepareForShutdown", g_variant_new("(b)", TRUE));
+void StandInLogin::prepare_for_shutdown(bool going) {
+  emit(kManagerPath, kManager, "PrepareForShutdown", g_variant_new("(b)", going));
 }
 
 StandInDesktop::StandInDesktop(const std::string& address, Parts parts)
@@ -208,12 +227,16 @@ StandInDesktop::StandInDesktop(const std::string& address, Parts parts)
           address,
           [&parts] {
             std::vector<const char*> names = {kNotifications};
+            if (parts.gtk_notifications) names.push_back(kGtkNotifications);
             if (parts.mutter) names.push_back(kMutter);
             if (parts.screen_saver) names.push_back(kScreenSaver);
             return names;
           }(),
-          kDesktopXml) {
+          kDesktopXml),
+      address_(address),
+      body_markup_(parts.body_markup) {
   serve(kNotificationsPath, kNotifications);
+  if (parts.gtk_notifications) serve("/org/gtk/Notifications", kGtkNotifications);
   if (parts.mutter) serve(kMutterPath, kMutter);
   if (parts.screen_saver) serve("/org/freedesktop/ScreenSaver", kScreenSaver);
 }
@@ -237,8 +260,40 @@ GVariant* StandInDesktop::answer(const std::string& method, GVariant* parameters
     notifications.push_back(n);
     return g_variant_new("(u)", n.id);
   }
-  if (method == "CloseNotification") return g_variant_new("()");
-  if (method == "GetIdletime") return g_variant_new("(t)", static_cast<guint64>(0));
+  if (method == "AddNotification") {
+    // Recorded as the other server's are: title, body and buttons' labels.
+    const VariantPtr fields(g_variant_get_child_value(parameters, 2));
+    const gchar* title = "";
+    const gchar* body = "";
+    g_variant_lookup(fields.get(), "title", "&s", &title);
+    g_variant_lookup(fields.get(), "body", "&s", &body);
+    Notification n{title, body, {}, next_id_++};
+    const VariantPtr buttons(g_variant_lookup_value(fields.get(), "buttons", G_VARIANT_TYPE("aa{sv}")));
+    for (gsize i = 0; buttons && i < g_variant_n_children(buttons.get()); ++i) {
+      const VariantPtr button(g_variant_get_child_value(buttons.get(), i));
+      const gchar* label = "";
+      const gchar* action = "";
+      g_variant_lookup(button.get(), "label", "&s", &label);
+      g_variant_lookup(button.get(), "action", "&s", &action);
+      n.actions.emplace_back(action, label);
+    }
+    notifications.push_back(n);
+    return g_variant_new("()");
+  }
+  if (method == "RemoveNotification") return g_variant_new("()");
+  if (method == "CloseNotification") {
+    guint32 id = 0;
+    g_variant_get(parameters, "(u)", &id);
+    closed.push_back(id);
+    return g_variant_new("()");
+  }
+  if (method == "GetCapabilities") {
+    const gchar* with_markup[] = {"actions", "body", "body-markup", nullptr};
+    const gchar* plain[] = {"actions", "body", nullptr};
+    return g_variant_new("(^as)", body_markup_ ? with_markup : plain);
+  }
+  const std::int64_t idle_ms = idle_since_ms > 0 ? std::max<std::int64_t>(now_ms() - idle_since_ms, 0) : 0;
+  if (method == "GetIdletime") return g_variant_new("(t)", static_cast<guint64>(idle_ms));
   if (method == "AddIdleWatch") {
     guint64 interval = 0;
     g_variant_get(parameters, "(t)", &interval);
@@ -252,7 +307,9 @@ GVariant* StandInDesktop::answer(const std::string& method, GVariant* parameters
     removed_watches.push_back(id);
     return g_variant_new("()");
   }
-  if (method == "GetSessionIdleTime") return g_variant_new("(u)", session_idle_ms);
+  if (method == "GetSessionIdleTime") {
+    return g_variant_new("(u)", static_cast<guint32>(idle_in_seconds ? idle_ms / 1000 : idle_ms));
+  }
   return nullptr;
 }
 
@@ -270,6 +327,24 @@ void StandInDesktop::fire_watch(std::uint32_t id) {
 
 void StandInDesktop::screen_saver_active(bool active) {
   emit("/org/freedesktop/ScreenSaver", kScreenSaver, "ActiveChanged", g_variant_new("(b)", active));
+}
+
+void StandInDesktop::screen_saver_active_from_stranger(bool active) {
+  ErrorPtr error;
+  const ObjectPtr<GDBusConnection> stranger(g_dbus_connection_new_for_address_sync(
+      address_.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, out(error)));
+  ASSERT_TRUE(stranger) << (error ? error->message : "");
+  g_dbus_connection_emit_signal(stranger.get(), nullptr, "/org/freedesktop/ScreenSaver", kScreenSaver, "ActiveChanged",
+                                g_variant_new("(b)", active), nullptr);
+  g_dbus_connection_flush_sync(stranger.get(), nullptr, nullptr);
+  g_dbus_connection_close_sync(stranger.get(), nullptr, nullptr);
+}
+
+std::int64_t now_ms() {
+  return g_get_real_time() / 1000;
 }
 
 }  // namespace irvelo::test

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <map>
@@ -85,6 +86,28 @@ class AwayTest : public AppSession {
     EXPECT_TRUE(run_until([&] { return count("POST", "/time-entries/" + entry + "/continue") == 1 && tracking(); }));
   }
 
+  // Activates an action of the instance over the bus, as a notification
+  // server or any other client could: the application's own (`window` 0) or
+  // one of a window's.
+  void activate(int window, const char* action, GVariant* target) {
+    const std::string path = "/com/larkspan/Irvelo" + (window > 0 ? "/window/" + std::to_string(window) : "");
+    GVariantBuilder targets;
+    g_variant_builder_init(&targets, G_VARIANT_TYPE("av"));
+    if (target != nullptr) g_variant_builder_add(&targets, "v", target);
+    ErrorPtr error;
+    const ObjectPtr<GDBusConnection> client(g_dbus_connection_new_for_address_sync(
+        g_test_dbus_get_bus_address(bus_),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, out(error)));
+    ASSERT_TRUE(client) << (error ? error->message : "");
+    const VariantPtr reply(g_dbus_connection_call_sync(client.get(), "com.larkspan.Irvelo", path.c_str(),
+                                                       "org.gtk.Actions", "Activate",
+                                                       g_variant_new("(sava{sv})", action, &targets, nullptr), nullptr,
+                                                       G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, out(error)));
+    EXPECT_TRUE(reply) << action << ": " << (error ? error->message : "");
+  }
+
   PrivateBus system_bus_;
   std::unique_ptr<StandInLogin> login_;
   std::unique_ptr<StandInDesktop> desktop_;
@@ -102,7 +125,6 @@ TEST_F(AwayTest, EachLockSignalStopsOnceAndContinueResumesThatEntry) {
   const std::vector<Trigger> triggers = {
       {"logind Lock", [&] { login_->lock(); }},
       {"LockedHint", [&] { login_->set_locked_hint(true); }},
-      {"screen saver", [&] { desktop_->screen_saver_active(true); }},
   };
   int expected = 0;
   for (const auto& trigger : triggers) {
@@ -129,6 +151,76 @@ TEST_F(AwayTest, EachLockSignalStopsOnceAndContinueResumesThatEntry) {
     ASSERT_TRUE(run_until([&] { return stops() == expected && !tracking(); }));
   }
 }
+
+// Signed out or switched to another workspace: the notifications of before
+// are withdrawn, and their Continue, sent all the same, starts nothing.
+class LeftAccount : public AwayTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LeftAccount, NotificationsAreWithdrawnAndTheirContinueDoesNothing) {
+  const bool sign_out = GetParam();
+  write_settings("stop_on_lock=true\n");
+  desktop({});
+  ASSERT_TRUE(start_app());
+  ASSERT_EQ(invoke({}), 0) << "the panel, whose actions switch and sign out";
+  start_timer();
+  login_->lock();
+  const std::optional<Notification> stopped = await_notification("Timer stopped");
+  ASSERT_TRUE(stopped);
+  std::string key;
+  for (const auto& [action, label] : stopped->actions) {
+    if (label == "Continue") key = action;
+  }
+  CharPtr name;
+  GVariant* target = nullptr;
+  ASSERT_TRUE(g_action_parse_detailed_name(key.c_str(), out(name), &target, nullptr)) << key;
+  const VariantPtr owned_target(target);
+
+  if (sign_out) {
+    activate(1, "sign-out", nullptr);
+  } else {
+    activate(1, "workspace", g_variant_new_string("ws_beta"));
+  }
+  ASSERT_TRUE(run_until([&] {
+    return std::find(desktop_->closed.begin(), desktop_->closed.end(), stopped->id) != desktop_->closed.end();
+  }));
+  activate(0, "continue-entry", g_variant_ref(target));
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(count("POST", "/continue"), 0);
+  EXPECT_FALSE(tracking());
+}
+
+INSTANTIATE_TEST_SUITE_P(Leaving, LeftAccount, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "SignOut" : "WorkspaceSwitch"); });
+
+// A screen saver's ActiveChanged may be a blank screen, and anyone can send
+// it: it counts only where logind keeps no lock state, and only from the
+// owner of the screen saver's name.
+class ScreenSaverLock : public AwayTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ScreenSaverLock, CountsOnlyWithoutLogindAndFromItsOwner) {
+  const bool logind_session = GetParam();
+  write_settings("stop_on_lock=true\n");
+  login_ = std::make_unique<StandInLogin>(system_bus_, logind_session);
+  desktop({.mutter = false, .screen_saver = true});
+  ASSERT_TRUE(start_app());
+  start_timer();
+  desktop_->screen_saver_active_from_stranger(true);
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(stops(), 0) << "not from the screen saver";
+  desktop_->screen_saver_active(true);
+  if (logind_session) {
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(stops(), 0) << "a blank screen; logind says whether it is locked";
+    login_->set_locked_hint(true);
+  }
+  ASSERT_TRUE(run_until([&] { return stops() == 1 && !tracking(); }));
+  const std::optional<Notification> stopped = await_notification("Timer stopped");
+  ASSERT_TRUE(stopped);
+  EXPECT_NE(stopped->body.find("the screen was locked"), std::string::npos) << stopped->body;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, ScreenSaverLock, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "WithLogind" : "WithoutLogind"); });
 
 TEST_F(AwayTest, WithTheSettingsOffNothingStopsAndNothingIsHeld) {
   desktop({.mutter = true, .screen_saver = true});
@@ -238,6 +330,20 @@ TEST_F(AwayTest, OnlyAStopTheServiceMadeIsAnnouncedAndSleepWaitsOnlyForTheStopIn
   EXPECT_FALSE(running_id().empty());
 }
 
+TEST_F(AwayTest, ACalledOffShutdownLetsTheGuardHoldSleepAgain) {
+  write_settings("stop_on_sleep=true\n");
+  desktop({});
+  ASSERT_TRUE(start_app());
+  start_timer();
+  ASSERT_TRUE(run_until([&] { return login_->inhibitors_held() == 1; }));
+  login_->prepare_for_shutdown(true);
+  ASSERT_TRUE(run_until([&] { return stops() == 1 && login_->inhibitors_held() == 0; }));
+  // The shutdown did not happen: the next timer is guarded as before.
+  login_->prepare_for_shutdown(false);
+  start_timer();
+  ASSERT_TRUE(run_until([&] { return login_->inhibitors_held() == 1 && login_->inhibitors_taken == 2; }));
+}
+
 TEST_F(AwayTest, GnomeIdleWatchStopsAndSaysSinceWhen) {
   write_settings("idle_stop_minutes=5\n");
   desktop({.mutter = true, .screen_saver = true});
@@ -265,25 +371,86 @@ TEST_F(AwayTest, GnomeIdleWatchStopsAndSaysSinceWhen) {
   ASSERT_TRUE(run_until([&] { return desktop_->idle_watches.size() == 2; }));
 }
 
-// The sources that are asked on each poll: the screen saver's idle time, and
-// the X server's (Xvfb has the extension) where no desktop service answers.
-class PolledIdle : public AwayTest, public ::testing::WithParamInterface<bool> {};
+// The sources that are asked on each poll: the screen saver's idle time in
+// either unit, and the X server's (Xvfb has the extension) where no desktop
+// service answers.
+struct PolledCase {
+  const char* name;
+  bool screen_saver;
+  const char* desktop;  // XDG_CURRENT_DESKTOP, which tells the screen saver's unit
+  bool in_seconds;
+};
 
-TEST_P(PolledIdle, StopsOnThePoll) {
+void PrintTo(const PolledCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class PolledIdle : public AwayTest, public ::testing::WithParamInterface<PolledCase> {};
+
+TEST_P(PolledIdle, StopsOnThePollOnceTheUserLeavesAfterTheStart) {
+  const PolledCase& c = GetParam();
   write_settings("idle_stop_minutes=1\n");
-  desktop({.mutter = false, .screen_saver = GetParam()});
-  desktop_->session_idle_ms = 10 * 60 * 1000;
-  // A minute of 1.5 seconds, which Xvfb without input soon reaches.
-  ASSERT_TRUE(start_app({{"IRVELO_TEST_IDLE_MINUTE_MS", "1500"}, {"IRVELO_TEST_POLL_SECONDS", "1"}}));
-  start_timer();
+  desktop({.mutter = false, .screen_saver = c.screen_saver});
+  desktop_->idle_in_seconds = c.in_seconds;
+  // A minute of 1.5 seconds.
+  ASSERT_TRUE(start_app(
+      {{"IRVELO_TEST_IDLE_MINUTE_MS", "1500"}, {"IRVELO_TEST_POLL_SECONDS", "1"}, {"XDG_CURRENT_DESKTOP", c.desktop}}));
+  ASSERT_EQ(invoke({"--start"}), 0);
+  ASSERT_TRUE(run_until([&] { return count("POST", "/timer/start") == 1; }));
+  // The last input comes after the start: this spell is the user's own.
+  desktop_->idle_since_ms = now_ms();
+  if (!c.screen_saver) {
+    const int pid = spawn_command({"/usr/bin/xdotool", "mousemove_relative", "--", "1", "1"}, {});
+    ASSERT_EQ(wait_exit(pid), 0);
+  }
   ASSERT_TRUE(run_until([&] { return stops() == 1 && !tracking(); }, 20s));
   const std::optional<Notification> away = await_notification("Timer stopped");
   ASSERT_TRUE(away);
   EXPECT_NE(away->body.find("You were away from"), std::string::npos) << away->body;
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, PolledIdle, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "ScreenSaver" : "X11"); });
+INSTANTIATE_TEST_SUITE_P(Sources, PolledIdle,
+                         ::testing::Values(PolledCase{"ScreenSaverOfKdeInMilliseconds", true, "KDE", false},
+                                           PolledCase{"ScreenSaverElsewhereInSeconds", true, "XFCE", true},
+                                           PolledCase{"X11", false, "XFCE", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Locked at the desk, then a timer started on the phone: the spell already
+// under way never stops it, whether a watch fires at once (GNOME) or a poll
+// sees it (a screen saver); a spell that begins later does.
+class SpellBeforeTheStart : public AwayTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SpellBeforeTheStart, NeverStopsTheTimer) {
+  const bool mutter = GetParam();
+  write_settings("idle_stop_minutes=1\n");
+  desktop({.mutter = mutter, .screen_saver = !mutter});
+  desktop_->idle_since_ms = now_ms() - 40 * 60 * 1000;
+  desktop_->idle_in_seconds = true;
+  ASSERT_TRUE(start_app({{"IRVELO_TEST_IDLE_MINUTE_MS", "500"}, {"IRVELO_TEST_POLL_SECONDS", "1"}}));
+  const std::string entry = start_timer();
+  if (mutter) {
+    ASSERT_TRUE(run_until([&] { return desktop_->idle_watches.size() == 1; }));
+    // Mutter fires a watch added during a longer spell at once.
+    desktop_->fire_watch(1);
+  }
+  // Polls go on well past the span of half a second.
+  const int polls = count("GET", "/time-entries/running");
+  ASSERT_TRUE(run_until([&] { return count("GET", "/time-entries/running") >= polls + 3; }));
+  EXPECT_EQ(stops(), 0);
+  EXPECT_TRUE(tracking());
+  EXPECT_EQ(running_id(), entry);
+
+  // Back at the desk, and away again.
+  desktop_->idle_since_ms = now_ms();
+  if (mutter) {
+    desktop_->fire_watch(1000);
+    desktop_->fire_watch(1);
+  }
+  ASSERT_TRUE(run_until([&] { return stops() == 1 && !tracking(); }, 20s));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, SpellBeforeTheStart, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "GnomeWatch" : "ScreenSaverPoll"); });
 
 // "now" placed in or out of working hours (09:00-17:00, Monday to Friday, UTC).
 struct ReminderCase {
@@ -355,6 +522,40 @@ TEST_F(AwayTest, LongTimerRemindsOnceAndItsStopButtonStops) {
   desktop_->invoke(*still, "Stop");
   ASSERT_TRUE(run_until([&] { return stops() == 1 && !tracking(); }));
 }
+
+// A description with markup characters, shown as typed: escaped for a
+// freedesktop server that reads bodies as markup, as it is for one that does
+// not and for GNOME Shell's own interface (whose bodies are plain text, and
+// which GLib prefers wherever it is).
+struct MarkupCase {
+  const char* name;
+  StandInDesktop::Parts parts;
+  const char* body;
+};
+
+void PrintTo(const MarkupCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class MarkupServer : public AwayTest, public ::testing::WithParamInterface<MarkupCase> {};
+
+TEST_P(MarkupServer, ShowsTheDescriptionAsTyped) {
+  write_settings("long_timer_hours=2\n");
+  desktop(GetParam().parts);
+  ASSERT_TRUE(start_app({{"IRVELO_TEST_CLOCK_SHIFT", std::to_string(2 * 3600 + 60)}}));
+  ASSERT_EQ(invoke({"--start", "-d", "R&D <x>"}), 0);
+  const std::optional<Notification> still = await_notification("Still tracking?");
+  ASSERT_TRUE(still);
+  EXPECT_EQ(still->body, GetParam().body);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, MarkupServer,
+    ::testing::Values(
+        MarkupCase{"BodyMarkup", {.body_markup = true}, "'R&amp;D &lt;x&gt;' has run for 2 hours"},
+        MarkupCase{"PlainBody", {}, "'R&D <x>' has run for 2 hours"},
+        MarkupCase{"GnomeShell", {.body_markup = true, .gtk_notifications = true}, "'R&D <x>' has run for 2 hours"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace irvelo::test

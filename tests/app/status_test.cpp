@@ -279,6 +279,39 @@ TEST_F(StatusTest, APendingStopIsToldEverywhereAndTheNextRunSendsItOnce) {
   EXPECT_FALSE(g_file_test(file.c_str(), G_FILE_TEST_EXISTS));
 }
 
+// Nowhere to write at launch: the follower ends at once, with nothing written
+// anywhere else (a closed standard output would hand its number to the bus).
+TEST_F(StatusTest, FollowEndsWhenItsOutputIsClosedOrFullAtLaunch) {
+  ASSERT_TRUE(start_primary());
+  for (const char* redirect : {">&-", ">/dev/full"}) {
+    SCOPED_TRACE(redirect);
+    const int follower = spawn_command(
+        {"/bin/sh", "-c", std::string("exec \"$0\" --status --follow ") + redirect, IRVELO_DESKTOP_EXE}, {});
+    ASSERT_NE(follower, 0);
+    EXPECT_EQ(wait_exit(follower), 0);
+  }
+  EXPECT_EQ(status().at("phase"), "ready") << "the instance and the bus are unharmed";
+}
+
+// The word after -d is the description, whatever it looks like.
+TEST_F(StatusTest, DescriptionsThatLookLikeOptionsAreDescriptions) {
+  ASSERT_TRUE(start_primary());
+  ASSERT_TRUE(run_until([&] { return icon_is(kIdle); }));
+  int stops = 0;
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--start", "-d", "--status"}, std::vector<std::string>{"-s", "-d", "-v"}}) {
+    SCOPED_TRACE(arguments.back());
+    const std::optional<std::string> printed = output_of(arguments);
+    ASSERT_TRUE(printed);
+    EXPECT_EQ(*printed, "") << "nothing answered in place of the instance";
+    ASSERT_TRUE(run_until([&] { return icon_is(kTracking); }));
+    EXPECT_EQ(status().at("description"), arguments.back());
+    ASSERT_EQ(invoke({"--stop"}), 0);
+    ++stops;
+    ASSERT_TRUE(run_until([&] { return icon_is(kIdle) && count("POST", "/timer/stop") == stops; }));
+  }
+}
+
 TEST_F(StatusTest, ContinueResumesTheMostRecentEntryOnlyWhenIdle) {
   ASSERT_TRUE(start_primary());
   ASSERT_TRUE(run_until([&] { return icon_is(kIdle); }));

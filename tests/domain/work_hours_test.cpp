@@ -101,6 +101,27 @@ TEST(Reminders, LongTimerOnEachFurtherSpanAndAnewForAnotherEntry) {
   EXPECT_FALSE(reminders.long_timer_due("c", start, start + 9 * hour, 0)) << "0 is off";
 }
 
+TEST(Reminders, LongTimerSpanChangedWhileRunningCountsOnInTheNewSpan) {
+  const std::int64_t start = 1'000'000;
+  const std::int64_t hour = 3600;
+  struct Case {
+    const char* name;
+    int before;
+    int after;
+    std::int64_t changed_at;  // hours run when the setting changes
+    std::int64_t next;        // hours run at the next reminder
+  };
+  for (const Case& c :
+       {Case{"longer: no silence up to the old count", 1, 2, 3, 4}, Case{"shorter: no repeat at once", 3, 1, 3, 4}}) {
+    SCOPED_TRACE(c.name);
+    Reminders reminders(0);
+    EXPECT_EQ(reminders.long_timer_due("a", start, start + c.changed_at * hour, c.before), c.changed_at);
+    EXPECT_FALSE(reminders.long_timer_due("a", start, start + c.changed_at * hour + 60, c.after));
+    EXPECT_FALSE(reminders.long_timer_due("a", start, start + c.next * hour - 1, c.after));
+    EXPECT_EQ(reminders.long_timer_due("a", start, start + c.next * hour, c.after), c.next);
+  }
+}
+
 TEST(Reminders, TrackReminderNeedsQuietWorkingTimeAnActiveUserAndAnHourBetween) {
   Reminders reminders(1000);
   const std::int64_t quiet = 900;
