@@ -112,7 +112,6 @@ void Application::on_startup() {
     const std::string uri = store_->web_app_url();
     g_app_info_launch_default_for_uri_async(uri.c_str(), nullptr, nullptr, nullptr, nullptr);
   });
-  store_->pending_resolved.connect(sigc::mem_fun(*this, &Application::tell_pending_outcome));
   set_accel_for_action("win.refresh", "<Control>r");
   set_accel_for_action("win.open-browser", "<Control>o");
   set_accel_for_action("win.settings", "<Control>comma");
@@ -313,31 +312,6 @@ void Application::update_tray() {
     drawn_minute_ = minute;
     tray_->set_pixmaps(in_icon ? ui::draw_clock_icon(elapsed) : std::vector<ui::IconPixmap>());
   }
-}
-
-void Application::tell_pending_outcome(const TrackerStore::PendingOutcome& outcome) {
-  using Kind = TrackerStore::PendingOutcome::Kind;
-  Glib::ustring title;
-  switch (outcome.kind) {
-    case Kind::Stopped:
-      title = _("Timer stopped late");
-      break;
-    case Kind::Discarded:
-      title = _("Timer discarded late");
-      break;
-    case Kind::AlreadyStopped:
-      title = _("Timer already stopped");
-      break;
-    case Kind::OtherRunning:
-    case Kind::NotSent:
-      title = _("Stop not sent");
-      break;
-  }
-  auto notification = Gio::Notification::create(title);
-  notification->set_body(outcome.line);
-  notification->set_default_action("app.show-panel");
-  if (outcome.kind != Kind::Discarded) notification->add_button(_("Open in Browser"), "app.open-web-app");
-  send_notification("pending-stop", notification);
 }
 
 void Application::on_tray_available(bool available) {

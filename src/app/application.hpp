@@ -37,8 +37,6 @@ class Application : public Gtk::Application {
 
   void quit_app();
   void update_tray();
-  // Tells in a notification what became of a stop that had to wait.
-  void tell_pending_outcome(const TrackerStore::PendingOutcome& outcome);
   void on_tray_available(bool available);
   // Runs `action` now when the store is ready and idle, else once it becomes
   // so (checked again when it runs); only the latest waiting action survives,

@@ -24,6 +24,7 @@ using EntryTarget = Glib::Variant<std::tuple<Glib::ustring, Glib::ustring, Glib:
 constexpr const char* kStoppedId = "timer-stopped";
 constexpr const char* kLongTimerId = "long-timer";
 constexpr const char* kNotTrackingId = "not-tracking";
+constexpr const char* kPendingId = "pending-stop";
 
 // logind waits for a delay inhibitor at most InhibitDelayMaxSec (5 s unless
 // configured otherwise); the stop gets 3 s, well within that.
@@ -59,6 +60,7 @@ AwayGuard::AwayGuard(Gio::Application& application, TrackerStore& store, Setting
   connections_.push_back(store_.changed.connect(sigc::mem_fun(*this, &AwayGuard::on_changed)));
   connections_.push_back(store_.tick.connect(sigc::mem_fun(*this, &AwayGuard::on_tick)));
   connections_.push_back(store_.polled.connect(sigc::mem_fun(*this, &AwayGuard::on_poll)));
+  connections_.push_back(store_.pending_resolved.connect(sigc::mem_fun(*this, &AwayGuard::tell_pending_outcome)));
   connections_.push_back(session_.locked.connect([this] {
     if (settings_.stop_on_lock) stop_for(Reason::Lock, now_seconds());
   }));
@@ -154,6 +156,8 @@ Glib::VariantBase AwayGuard::entry_target(const std::string& entry_id) const {
 }
 
 void AwayGuard::on_changed() {
+  // Its outcome will be told: the body must suit the notification server by then.
+  if (store_.pending_action) notification_text_.start();
   const std::string owner = account_key() + "\n" + store_.workspace_id;
   if (owner != last_owner_) {
     // Signed out or switched: what was said about the old account or
@@ -162,6 +166,7 @@ void AwayGuard::on_changed() {
       application_.withdraw_notification(kStoppedId);
       application_.withdraw_notification(kNotTrackingId);
       application_.withdraw_notification(kLongTimerId);
+      application_.withdraw_notification(kPendingId);
       idle_stop_notice_.reset();
     }
     last_owner_ = owner;
@@ -352,6 +357,31 @@ void AwayGuard::stopped(const Stopping& stopping) {
   notification->add_button_variant(_("Continue"), "app.continue-entry", entry_target(stopping.entry_id));
   application_.send_notification(kStoppedId, notification);
   idle_stop_notice_ = stopping.reason == Reason::Idle ? notification : Glib::RefPtr<Gio::Notification>();
+}
+
+void AwayGuard::tell_pending_outcome(const TrackerStore::PendingOutcome& outcome) {
+  using Kind = TrackerStore::PendingOutcome::Kind;
+  Glib::ustring title;
+  switch (outcome.kind) {
+    case Kind::Stopped:
+      title = _("Timer stopped late");
+      break;
+    case Kind::Discarded:
+      title = _("Timer discarded late");
+      break;
+    case Kind::AlreadyStopped:
+      title = _("Timer already stopped");
+      break;
+    case Kind::OtherRunning:
+    case Kind::NotSent:
+      title = _("Stop not sent");
+      break;
+  }
+  auto notification = Gio::Notification::create(title);
+  notification->set_body(notification_text_.body(outcome.line));
+  notification->set_default_action("app.show-panel");
+  if (outcome.kind != Kind::Discarded) notification->add_button(_("Open in Browser"), "app.open-web-app");
+  application_.send_notification(kPendingId, notification);
 }
 
 std::string AwayGuard::clock_text(std::int64_t instant) const {

@@ -3,8 +3,9 @@
 // Acts for a user who has left the desk: stops the running timer when the
 // session locks, before the computer sleeps or shuts down, or after a spell
 // without input, as the settings ask; says so in a notification and the
-// panel; and reminds of a long-running timer and of working time with
-// nothing tracked. With every setting off it touches no bus and adds no
+// panel; reminds of a long-running timer and of working time with nothing
+// tracked; and tells what became of a stop that had to wait for the service.
+// With every setting off and no stop waiting it touches no bus and adds no
 // wake-up.
 
 #include <giomm/application.h>
@@ -21,10 +22,10 @@
 #include "away/idle_monitor.hpp"
 #include "away/reminders.hpp"
 #include "away/session_monitor.hpp"
+#include "core/tracker_store.hpp"
 
 namespace irvelo {
 
-class TrackerStore;
 struct Settings;
 
 class AwayGuard {
@@ -65,6 +66,8 @@ class AwayGuard {
   // The stop's own outcome: announced only when the service stopped the entry.
   void finished(const Stopping& stopping, const std::optional<api::Error>& failure);
   void stopped(const Stopping& stopping);
+  // What became of a stop that had to wait for the service, as a notification.
+  void tell_pending_outcome(const TrackerStore::PendingOutcome& outcome);
   void update_watches();
   void release_inhibitor();
   void remind_to_track(std::optional<std::int64_t> idle_ms);
