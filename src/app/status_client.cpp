@@ -107,6 +107,10 @@ std::string line(const std::optional<Properties>& properties, std::int64_t read_
   std::string tooltip = status_tooltip(signed_in, tracking, shown, description, waiting ? pending : std::string());
   const std::string assignment = assignment_line(get_text(p, "Project"), get_text(p, "Task"), get_text(p, "Client"));
   if (!assignment.empty()) tooltip += "\n" + assignment;
+  // Status bars read the tooltip as Pango markup (Waybar even with its
+  // "escape" option): a description with & or < would break it.
+  const CharPtr escaped(g_markup_escape_text(tooltip.c_str(), -1));
+  tooltip = escaped.get();
 
   out = {{"text", tracking || waiting ? format_clock(shown) : std::string()},
          {"alt", alt},

@@ -31,7 +31,6 @@ constexpr const char* kIntrospection = R"xml(<node>
     <property name="AttentionIconName" type="s" access="read"/>
     <property name="ToolTip" type="(sa(iiay)ss)" access="read"/>
     <property name="ItemIsMenu" type="b" access="read"/>
-    <property name="Menu" type="o" access="read"/>
     <property name="XAyatanaLabel" type="s" access="read"/>
     <property name="XAyatanaLabelGuide" type="s" access="read"/>
     <method name="ContextMenu">
@@ -252,7 +251,6 @@ GVariant* Tray::property(const char* name) const {
                          g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0), "Irvelo", text.c_str());
   }
   if (key == "ItemIsMenu") return g_variant_new_boolean(FALSE);
-  if (key == "Menu") return g_variant_new_object_path("/NO_DBUSMENU");
   if (key == "XAyatanaLabel") return plain_string(label_);
   if (key == "XAyatanaLabelGuide") return g_variant_new_string(kLabelGuide);
   return nullptr;
