@@ -235,24 +235,5 @@ TEST_F(PendingTest, SigningOutTriesOnceThenAsksAndGivingUpDeletesTheFile) {
   EXPECT_THAT(store->error.value_or(""), HasSubstr("may still be running at the service"));
 }
 
-TEST_F(PendingTest, AStopLeftFromTheLastRunIsSentOnceAtStartUp) {
-  open_store();
-  start_timer("Angebot");
-  stop_while_down(503);
-  EXPECT_THAT(store->pending_line(), HasSubstr("the service is unavailable"));
-  // Quit with the stop unsent.
-  store.reset();
-
-  server.clear_requests();
-  open_store();
-  ASSERT_TRUE(run_until([this] { return !store->pending_action.has_value() && !store->busy && !store->running; }));
-  EXPECT_EQ(count("POST " + ws_path("/timer/stop")), 1);
-  EXPECT_LT(index_of("GET " + ws_path("/time-entries/running")), index_of("POST " + ws_path("/timer/stop")));
-  ASSERT_EQ(outcomes_->size(), 1u);
-  EXPECT_EQ(outcomes_->front().kind, Outcome::Kind::Stopped);
-  run_until_idle();
-  EXPECT_EQ(count("POST " + ws_path("/timer/stop")), 1);
-}
-
 }  // namespace
 }  // namespace irvelo::test

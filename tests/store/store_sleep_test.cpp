@@ -86,6 +86,7 @@ TEST_F(SleepTest, AStopThatRacedTheNetworkIntoSleepIsSentOnWaking) {
   ASSERT_TRUE(
       run_until([this] { return was_sent("GET " + ws_path("/time-entries/running")) && !store->pending_trying; }));
   EXPECT_EQ(store->pending_action->reason, PendingAction::Reason::Sleep);
+  EXPECT_NE(store->pending_line().find("the service is unavailable"), std::string::npos) << store->pending_line();
 
   server.clear_faults();
   server.clear_requests();
