@@ -4,6 +4,7 @@
 // nothing is claimed.
 
 #include <gio/gio.h>
+#include <giomm/init.h>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -17,6 +18,8 @@ namespace irvelo::test {
 namespace {
 
 TEST(IdleSourceTest, LogindIsNamedWithItsConditionAndNothingIsClaimedWithoutIt) {
+  // The monitors hold giomm objects; without it they are not wrapped (and leak).
+  Gio::init();
   PrivateBus system_bus;
   // Before anything in this process asks for the system bus.
   g_setenv("DBUS_SYSTEM_BUS_ADDRESS", system_bus.address().c_str(), TRUE);

@@ -40,6 +40,28 @@ class WaylandIdleTest : public AppSession {
       ASSERT_EQ(chown(entry.path().c_str(), kNobody, kNobody), 0) << entry.path();
     }
     ASSERT_EQ(chown(dir_.c_str(), kNobody, kNobody), 0);
+    sanitizer_options();
+  }
+
+  // A sanitized build's executables need the suite's leak suppressions
+  // (libraries that keep memory for the life of the process); a copy the
+  // other user can read goes with them.
+  void sanitizer_options() {
+    const char* leak = g_getenv("LSAN_OPTIONS");
+    const char* address = g_getenv("ASAN_OPTIONS");
+    if (address != nullptr) sanitizers_.push_back(std::string("ASAN_OPTIONS=") + address);
+    if (leak == nullptr) return;
+    std::string options = leak;
+    const std::string key = "suppressions=";
+    if (const auto at = options.find(key); at != std::string::npos) {
+      const auto end = options.find(':', at);
+      const std::string file = options.substr(at + key.size(), end == std::string::npos ? end : end - at - key.size());
+      const std::filesystem::path copy = dir_ / "lsan.supp";
+      std::filesystem::copy_file(file, copy);
+      chmod(copy.c_str(), 0644);
+      options.replace(at + key.size(), file.size(), copy.string());
+    }
+    sanitizers_.push_back("LSAN_OPTIONS=" + options);
   }
 
   void TearDown() override {
@@ -65,6 +87,7 @@ class WaylandIdleTest : public AppSession {
                                      "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
                                      "LC_ALL=C.UTF-8",
                                      "TZ=UTC"};
+    argv.insert(argv.end(), sanitizers_.begin(), sanitizers_.end());
     argv.insert(argv.end(), environment.begin(), environment.end());
     argv.insert(argv.end(), command.begin(), command.end());
     return spawn_command(argv, {});
@@ -98,6 +121,7 @@ class WaylandIdleTest : public AppSession {
 
   bool up_ = false;
   std::filesystem::path dir_;
+  std::vector<std::string> sanitizers_;
 };
 
 TEST_F(WaylandIdleTest, SwayIdleStopsOnlyASpellBegunAfterTheStart) {
