@@ -21,6 +21,7 @@
 #include "core/owned.hpp"
 #include "core/time_format.hpp"
 #include "ui/style.hpp"
+#include "ui/uri_launcher.hpp"
 
 namespace irvelo {
 
@@ -108,10 +109,7 @@ void Application::on_startup() {
 
   add_action("quit", sigc::mem_fun(*this, &Application::quit_app));
   // The notification of a late stop offers the web app, where the entry can be corrected.
-  add_action("open-web-app", [this] {
-    const std::string uri = store_->web_app_url();
-    g_app_info_launch_default_for_uri_async(uri.c_str(), nullptr, nullptr, nullptr, nullptr);
-  });
+  add_action("open-web-app", [this] { ui::launch_uri(panel_.get(), store_->web_app_url()); });
   set_accel_for_action("win.refresh", "<Control>r");
   set_accel_for_action("win.open-browser", "<Control>o");
   set_accel_for_action("win.settings", "<Control>comma");

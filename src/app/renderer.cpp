@@ -3,6 +3,8 @@
 #include <gdk/gdk.h>
 #include <glib.h>
 
+#include "ui/uri_launcher.hpp"
+
 namespace irvelo {
 
 namespace {
@@ -19,7 +21,9 @@ void prefer_software_rendering() {
 
 void forget_rendering_choice() {
   if (!set_by_us) return;
-  g_unsetenv("GDK_DEBUG");
+  // Unsetting it here would race the toolkit's threads, which read the
+  // environment: the launch contexts leave it out instead.
+  ui::keep_from_launched("GDK_DEBUG");
   set_by_us = false;
   // GSK reads this name from the display before anything else.
   if (GdkDisplay* display = gdk_display_get_default()) {

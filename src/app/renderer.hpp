@@ -11,8 +11,9 @@ namespace irvelo {
 // debug flags themselves (GSK_RENDERER or GDK_DEBUG set, even empty).
 void prefer_software_rendering();
 
-// Once GTK has opened its display: takes back what prefer_software_rendering
-// set, so that nothing this process launches (the browser, say) inherits it,
+// Once GTK has opened its display: keeps what prefer_software_rendering set
+// from everything this process launches (the browser, say), without changing
+// the environment again,
 // and names the cairo renderer on the display, so that GSK goes there
 // directly instead of first trying GL and logging why it could not. What the
 // user set stays as it was.

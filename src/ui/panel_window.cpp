@@ -132,7 +132,7 @@ void PanelWindow::sync_clock() {
 }
 
 void PanelWindow::open_url(const std::string& url) {
-  launch_uri(*this, url);
+  launch_uri(this, url);
 }
 
 void PanelWindow::rebuild_menu() {

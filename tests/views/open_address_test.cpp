@@ -58,7 +58,7 @@ TEST_F(OpenAddressTest, WithoutABrowserNothingOpensAndNothingIsLogged) {
   const auto windows = Gtk::Window::list_toplevels().size();
   bool finished = false;
   bool opened = true;
-  ui::launch_uri(*panel, store->web_app_url(), [&](bool ok) {
+  ui::launch_uri(panel.get(), store->web_app_url(), [&](bool ok) {
     finished = true;
     opened = ok;
   });
