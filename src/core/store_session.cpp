@@ -20,7 +20,7 @@ TrackerStore::TrackerStore(Settings& settings_ref, std::optional<Ephemeral> ephe
     key_origin = "personal";
   } else {
     server = settings.server_url;
-    if (auto stored = Credentials::load(server)) {
+    if (auto stored = Credentials::load(server, &key_place)) {
       api_key = std::move(*stored);
       key_origin = settings.key_origin;
     }
@@ -113,7 +113,7 @@ void TrackerStore::adopt(const std::string& server_url, const std::string& key, 
   key_origin = origin;
   make_client();
   if (persist) {
-    if (Credentials::store(server, api_key)) {
+    if (Credentials::store(server, api_key, &key_place)) {
       settings.server_url = server;
       // The setting describes the stored key, so it changes only with it.
       settings.key_origin = key_origin;
@@ -137,6 +137,7 @@ void TrackerStore::clear_session() {
   ++generation;
   api_key.clear();
   key_origin.clear();
+  key_place = KeyPlace::Nowhere;
   retire(std::move(client));
   // The file stays unless the user chose to give it up: signed in again to
   // the same server, the stop is still sent.

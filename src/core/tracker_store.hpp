@@ -21,6 +21,7 @@
 #include "api/client.hpp"
 #include "api/records.hpp"
 #include "core/time_format.hpp"
+#include "storage/credentials.hpp"
 #include "storage/pending.hpp"
 
 namespace irvelo {
@@ -79,6 +80,8 @@ class TrackerStore {
   // How the key in use was obtained ("personal" or "connect"); sign-out
   // revokes only browser-issued keys.
   std::string key_origin;
+  // Where the key is kept between runs; Nowhere for one from the environment.
+  KeyPlace key_place = KeyPlace::Nowhere;
   std::optional<api::Me> me;
   std::string workspace_id;
   std::optional<api::Bootstrap> bootstrap;

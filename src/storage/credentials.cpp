@@ -24,7 +24,7 @@ const SecretSchema* schema() {
   return &instance;
 }
 
-std::string fallback_path() {
+std::string fallback_file() {
   const CharPtr path(g_build_filename(config_dir().c_str(), "api-key", nullptr));
   return path.get();
 }
@@ -42,7 +42,7 @@ std::string without_key(std::string text, const std::string& key) {
 std::optional<std::string> load_fallback(const std::string& server) {
   CharPtr data;
   gsize length = 0;
-  if (!g_file_get_contents(fallback_path().c_str(), out(data), &length, nullptr)) return std::nullopt;
+  if (!g_file_get_contents(fallback_file().c_str(), out(data), &length, nullptr)) return std::nullopt;
   const std::string content(data.get(), length);
 
   // At most three pieces at newlines: the server, the key, the rest.
@@ -58,27 +58,46 @@ std::optional<std::string> load_fallback(const std::string& server) {
 
 }  // namespace
 
-std::optional<std::string> Credentials::load(const std::string& server) {
+std::string Credentials::fallback_path() {
+  return fallback_file();
+}
+
+std::optional<std::string> Credentials::load(const std::string& server, KeyPlace* where) {
+  KeyPlace unused = KeyPlace::Nowhere;
+  KeyPlace& place = where != nullptr ? *where : unused;
+  place = KeyPlace::Nowhere;
+  const auto from_file = [&server, &place] {
+    auto key = load_fallback(server);
+    if (key) place = KeyPlace::PrivateFile;
+    return key;
+  };
   ErrorPtr error;
   const SecretPtr secret(
       secret_password_lookup_sync(schema(), nullptr, out(error), kAttribute, server.c_str(), nullptr));
   if (error != nullptr) {
     // The key is not known here; a lookup error carries no secret.
     g_info("Secret Service unavailable (%s), using the fallback file", error->message);
-    return load_fallback(server);
+    return from_file();
   }
-  if (secret != nullptr) return std::string(secret.get());
-  return load_fallback(server);
+  if (secret != nullptr) {
+    place = KeyPlace::Keyring;
+    return std::string(secret.get());
+  }
+  return from_file();
 }
 
-bool Credentials::store(const std::string& server, const std::string& key) {
+bool Credentials::store(const std::string& server, const std::string& key, KeyPlace* where) {
+  KeyPlace unused = KeyPlace::Nowhere;
+  KeyPlace& place = where != nullptr ? *where : unused;
+  place = KeyPlace::Nowhere;
   const std::string label = "Irvelo API key (" + server + ")";
   ErrorPtr error;
   const gboolean stored = secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), key.c_str(),
                                                      nullptr, out(error), kAttribute, server.c_str(), nullptr);
-  const std::string path = fallback_path();
+  const std::string path = fallback_file();
   if (stored && error == nullptr) {
     (void)g_unlink(path.c_str());
+    place = KeyPlace::Keyring;
     return true;
   }
 
@@ -93,6 +112,7 @@ bool Credentials::store(const std::string& server, const std::string& key) {
     g_warning("cannot write %s: %s", without_key(path, key).c_str(), message.c_str());
     return false;
   }
+  place = KeyPlace::PrivateFile;
   return true;
 }
 
@@ -100,7 +120,7 @@ void Credentials::clear(const std::string& server) {
   // Reports nothing (see the header): without a Secret Service, as on most
   // machines that use the fallback file, every call would fail here.
   (void)secret_password_clear_sync(schema(), nullptr, nullptr, kAttribute, server.c_str(), nullptr);
-  (void)g_unlink(fallback_path().c_str());
+  (void)g_unlink(fallback_file().c_str());
 }
 
 }  // namespace irvelo

@@ -2,6 +2,7 @@
 
 #include <glib.h>
 #include <glib/gi18n-lib.h>
+#include <glibmm/convert.h>
 #include <gtkmm/eventcontrollerfocus.h>
 #include <gtkmm/eventcontrollerkey.h>
 #include <gtkmm/stringlist.h>
@@ -83,6 +84,10 @@ SettingsWindow::SettingsWindow(TrackerStore& store_in, Settings& settings_in) : 
   user_label.set_selectable(true);
   user_row = row(*account_list, _("Signed in as"), user_label);
   server_row = row(*account_list, _("Server"), server_label);
+  key_place_label.set_wrap(true);
+  key_place_label.set_selectable(true);
+  key_place_label.set_xalign(1);
+  key_place_row = row(*account_list, _("API key"), key_place_label);
   workspace_dropdown.property_selected().signal_changed().connect(
       sigc::mem_fun(*this, &SettingsWindow::on_workspace_selected));
   set_accessible_name(workspace_dropdown, _("Workspace"));
@@ -277,6 +282,7 @@ void SettingsWindow::sync() {
   const bool signed_in = store.me.has_value();
   user_row->set_visible(signed_in);
   server_row->set_visible(signed_in);
+  key_place_row->set_visible(signed_in);
   workspace_row->set_visible(signed_in);
   sign_out_row->set_visible(signed_in);
   hint_row->set_visible(!signed_in);
@@ -284,6 +290,20 @@ void SettingsWindow::sync() {
   if (signed_in) {
     user_label.set_text(store.me->user.email);
     server_label.set_text(server_host(store.server));
+    switch (store.key_place) {
+      case KeyPlace::Keyring:
+        key_place_label.set_text(_("Kept in the keyring"));
+        break;
+      case KeyPlace::PrivateFile:
+        // TRANSLATORS: %1 is the file's path; no keyring answered.
+        key_place_label.set_text(Glib::ustring::compose(_("Kept in a private file, %1"),
+                                                        Glib::filename_display_name(Credentials::fallback_path())));
+        break;
+      case KeyPlace::Nowhere:
+        key_place_label.set_text(store.persist ? _("Not kept: sign in again after a restart")
+                                               : _("Taken from IRVELO_API_KEY, not kept"));
+        break;
+    }
 
     const auto workspaces = store.workspaces();
     std::string key;

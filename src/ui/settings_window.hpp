@@ -89,12 +89,14 @@ class SettingsWindow : public Gtk::Window {
   Gtk::ListBox* account_list = nullptr;
   Gtk::Label user_label;
   Gtk::Label server_label;
+  Gtk::Label key_place_label;
   Gtk::DropDown workspace_dropdown;
   Gtk::Label workspace_name_label;
   Gtk::Button sign_out_button;
   Gtk::Label signed_out_hint;
   Gtk::ListBoxRow* user_row = nullptr;
   Gtk::ListBoxRow* server_row = nullptr;
+  Gtk::ListBoxRow* key_place_row = nullptr;
   Gtk::ListBoxRow* workspace_row = nullptr;
   Gtk::ListBoxRow* sign_out_row = nullptr;
   Gtk::ListBoxRow* hint_row = nullptr;

@@ -103,7 +103,10 @@ TEST_F(CredentialsNoSecretService, StoreLoadAndClearUseTheFallbackFile) {
   const std::string k = key();
   ASSERT_FALSE(exists(config_dir()));
 
-  ASSERT_TRUE(Credentials::store(a, k));
+  KeyPlace stored_in = KeyPlace::Nowhere;
+  ASSERT_TRUE(Credentials::store(a, k, &stored_in));
+  EXPECT_EQ(stored_in, KeyPlace::PrivateFile);
+  EXPECT_EQ(Credentials::fallback_path(), fallback_file());
   ASSERT_EQ(unavailable_messages(), 1u);
   EXPECT_EQ(read_file(fallback_file()), a + "\n" + k + "\n");
   EXPECT_EQ(mode_of(fallback_file()), 0600);

@@ -99,8 +99,12 @@ TEST_F(CredentialsKeyring, NothingStoredGivesNothingAndNoMessage) {
 TEST_F(CredentialsKeyring, StoreThenLoadGoesToTheKeyring) {
   const std::string a = server("a");
   const std::string k = key();
-  ASSERT_TRUE(Credentials::store(a, k));
-  EXPECT_EQ(Credentials::load(a), k);
+  KeyPlace stored_in = KeyPlace::Nowhere;
+  ASSERT_TRUE(Credentials::store(a, k, &stored_in));
+  EXPECT_EQ(stored_in, KeyPlace::Keyring);
+  KeyPlace found_in = KeyPlace::Nowhere;
+  EXPECT_EQ(Credentials::load(a, &found_in), k);
+  EXPECT_EQ(found_in, KeyPlace::Keyring);
   EXPECT_FALSE(exists(fallback_file()));
   EXPECT_TRUE(logs_.own().empty());
 

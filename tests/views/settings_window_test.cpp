@@ -51,6 +51,8 @@ TEST_F(SettingsWindowTest, ShowsTheAccountAndSwitchesTheWorkspace) {
   window->present();
   EXPECT_TRUE(row_shown("test@example.com"));
   EXPECT_TRUE(row_shown("127.0.0.1")) << "the server's host only";
+  // A key from the environment is kept nowhere, and the window says so.
+  EXPECT_TRUE(row_shown("Taken from IRVELO_API_KEY, not kept"));
   EXPECT_FALSE(row_shown("Not signed in. Open the panel from the system tray to sign in."));
 
   auto& dropdown = find_one<Gtk::DropDown>(*window);
