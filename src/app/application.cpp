@@ -66,6 +66,7 @@ Application::~Application() {
   settings_window_.reset();
   panel_.reset();
   tray_.reset();
+  menu_.reset();
   away_.reset();
   store_.reset();
 }
@@ -86,7 +87,11 @@ void Application::on_startup() {
                                           ephemeral_credentials(g_getenv("IRVELO_API_KEY"), g_getenv("IRVELO_SERVER")));
   status_.attach(*store_);
 
-  tray_ = std::make_unique<ui::Tray>();
+  // Served before the item names it, so that a host never asks for a menu
+  // that is not there yet.
+  menu_ = std::make_unique<ui::TrayMenu>();
+  menu_->signal_chosen().connect(sigc::mem_fun(*this, &Application::on_menu_chosen));
+  tray_ = std::make_unique<ui::Tray>(ui::TrayMenu::kObjectPath);
   tray_->signal_available().connect(sigc::mem_fun(*this, &Application::on_tray_available));
   tray_->signal_activate().connect(sigc::mem_fun(*this, &Application::toggle_panel));
 
@@ -133,8 +138,14 @@ ui::PanelWindow& Application::ensure_panel() {
       },
       false);
   panel_->set_hide_on_close(true);
-  panel_->signal_hide().connect(sigc::mem_fun(*this, &Application::schedule_panel_release));
-  panel_->signal_show().connect([this] { panel_release_.disconnect(); });
+  panel_->signal_hide().connect([this] {
+    schedule_panel_release();
+    update_menu();
+  });
+  panel_->signal_show().connect([this] {
+    panel_release_.disconnect();
+    update_menu();
+  });
   panel_->sync();
   return *panel_;
 }
@@ -224,11 +235,7 @@ int Application::on_command_line(const Glib::RefPtr<Gio::ApplicationCommandLine>
   } else if (has("stop")) {
     action = [this] { store_->set_tracking(false); };
   } else if (has("continue")) {
-    action = [this] {
-      if (store_->running) return;
-      const auto recent = store_->recent_entries();
-      if (!recent.empty()) store_->continue_entry(recent.front());
-    };
+    action = [this] { continue_last(); };
   }
   const bool action_chosen = static_cast<bool>(action);
   if (action_chosen) run_when_ready(std::move(action));
@@ -302,7 +309,8 @@ void Application::update_tray() {
                                              : pending->kind == PendingAction::Kind::Stop ? "stop"
                                                                                           : "discard");
   const bool show_time = store_->running && settings_.tray_shows_time && settings_.tray_time_style != "off";
-  const bool in_icon = show_time && ui::clock_in_icon(settings_.tray_time_style, g_getenv("XDG_CURRENT_DESKTOP"));
+  const bool in_icon =
+      show_time && ui::clock_in_icon(settings_.tray_time_style, g_getenv("XDG_CURRENT_DESKTOP"), tray_->host_program());
   tray_->set(icon, show_time && !in_icon ? format_clock(elapsed) : std::string(), tooltip);
   // Drawn again only when the minute it shows has passed.
   const std::int64_t minute = in_icon ? elapsed / 60 : -1;
@@ -310,6 +318,52 @@ void Application::update_tray() {
     drawn_minute_ = minute;
     tray_->set_pixmaps(in_icon ? ui::draw_clock_icon(elapsed) : std::vector<ui::IconPixmap>());
   }
+  update_menu();
+}
+
+void Application::update_menu() {
+  if (!menu_ || !store_) return;
+  ui::TrayMenu::State state;
+  state.panel_shown = panel_visible();
+  state.signed_in = !store_->api_key.empty();
+  state.running = store_->running.has_value();
+  state.busy = store_->phase != TrackerStore::Phase::Ready || store_->busy || store_->pending_action.has_value();
+  if (!state.running && state.signed_in) {
+    const auto recent = store_->recent_entries();
+    state.has_last = !recent.empty();
+    if (state.has_last) state.last_description = recent.front().description;
+  }
+  menu_->update(state);
+}
+
+void Application::on_menu_chosen(ui::TrayMenu::Item item) {
+  switch (item) {
+    case ui::TrayMenu::Item::Panel:
+      toggle_panel();
+      break;
+    case ui::TrayMenu::Item::Timer:
+      // What the item said when chosen is what it does, even if it runs later.
+      run_when_ready([this, start = !store_->running] {
+        if (start == store_->running.has_value()) return;
+        store_->set_tracking(start);
+      });
+      break;
+    case ui::TrayMenu::Item::Continue:
+      run_when_ready([this] { continue_last(); });
+      break;
+    case ui::TrayMenu::Item::Settings:
+      show_settings();
+      break;
+    case ui::TrayMenu::Item::Quit:
+      quit_app();
+      break;
+  }
+}
+
+void Application::continue_last() {
+  if (store_->running) return;
+  const auto recent = store_->recent_entries();
+  if (!recent.empty()) store_->continue_entry(recent.front());
 }
 
 void Application::on_tray_available(bool available) {
@@ -335,7 +389,15 @@ void Application::quit_app() {
 }
 
 void Application::show_panel() {
+  show_panel(ui::Tray::Activation{});
+}
+
+void Application::show_panel(const ui::Tray::Activation& click) {
   ui::PanelWindow& panel = ensure_panel();
+  // A window manager that keeps new windows behind the focused one lets
+  // this one to the front with the host's token.
+  if (!click.token.empty()) gtk_window_set_startup_id(GTK_WINDOW(panel.gobj()), click.token.c_str());
+  if (click.x != 0 || click.y != 0) panel.place_beside(click.x, click.y);
   present_as_ours(panel);
   panel.focus_first_field();
 }
@@ -351,10 +413,11 @@ void Application::present_as_ours(Gtk::Window& window) {
 void Application::toggle_panel() {
   // Decided on what is on screen: a click on a tray can take the focus from
   // the panel before the host asks us to toggle.
+  const ui::Tray::Activation click = tray_ ? tray_->take_activation() : ui::Tray::Activation{};
   if (panel_visible()) {
     panel_->close();
   } else {
-    show_panel();
+    show_panel(click);
   }
 }
 

@@ -21,6 +21,7 @@
 #include "ui/panel_window.hpp"
 #include "ui/settings_window.hpp"
 #include "ui/tray.hpp"
+#include "ui/tray_menu.hpp"
 
 namespace irvelo {
 
@@ -45,6 +46,8 @@ class Application : public Gtk::Application {
 
   // Presents the panel (the same as activating the application).
   void show_panel();
+  // Presents it beside a tray click, in front with the host's token.
+  void show_panel(const ui::Tray::Activation& click);
   // Closes the panel when it is shown and the active window, else presents it.
   void toggle_panel();
   // Creates the settings window on first use, refreshes and presents it.
@@ -84,11 +87,16 @@ class Application : public Gtk::Application {
   // user opens one.
   ui::PanelWindow& ensure_panel();
   void schedule_panel_release();
+  void update_menu();
+  void on_menu_chosen(ui::TrayMenu::Item item);
+  // Resumes the most recent entry unless a timer runs.
+  void continue_last();
 
   Settings settings_;
   StatusService status_;
   std::unique_ptr<TrackerStore> store_;
   std::unique_ptr<AwayGuard> away_;
+  std::unique_ptr<ui::TrayMenu> menu_;
   std::unique_ptr<ui::Tray> tray_;
   std::unique_ptr<ui::PanelWindow> panel_;
   std::unique_ptr<ui::SettingsWindow> settings_window_;

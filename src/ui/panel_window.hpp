@@ -17,6 +17,7 @@
 
 #include <string>
 
+#include "ui/panel_placement.hpp"
 #include "ui/sign_in_view.hpp"
 #include "ui/tracker_view.hpp"
 
@@ -36,6 +37,9 @@ class PanelWindow : public Gtk::ApplicationWindow {
   void sync_clock();
   // Where typing goes when the panel opens: the description while signed in.
   void focus_first_field();
+  // Shown next beside a tray icon clicked at root coordinates (x, y), where
+  // the session lets an application place its windows (X11).
+  void place_beside(int x, int y) { placement.place_at(x, y); }
   // Opens a URL in the user's default browser; the outcome is not reported.
   void open_url(const std::string& url);
   // Replaces the "More" menu's model when its contents would change.
@@ -64,6 +68,7 @@ class PanelWindow : public Gtk::ApplicationWindow {
   Gtk::Box loading_page{Gtk::Orientation::VERTICAL, 0};
   Gtk::Spinner loading_spinner;
   TrackerView tracker_view;
+  PanelPlacement placement{*this};
 };
 
 }  // namespace irvelo::ui

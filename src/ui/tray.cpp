@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <string_view>
 
 namespace irvelo::ui {
@@ -32,7 +33,10 @@ constexpr const char* kIntrospection = R"xml(<node>
     <property name="ToolTip" type="(sa(iiay)ss)" access="read"/>
     <property name="ItemIsMenu" type="b" access="read"/>
     <property name="XAyatanaLabel" type="s" access="read"/>
-    <property name="XAyatanaLabelGuide" type="s" access="read"/>
+    <property name="XAyatanaLabelGuide" type="s" access="read"/>@MENU@
+    <method name="ProvideXdgActivationToken">
+      <arg name="token" type="s" direction="in"/>
+    </method>
     <method name="ContextMenu">
       <arg name="x" type="i" direction="in"/>
       <arg name="y" type="i" direction="in"/>
@@ -62,9 +66,12 @@ constexpr const char* kIntrospection = R"xml(<node>
   </interface>
 </node>)xml";
 
-void handle_method_call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method_name, GVariant*,
-                        GDBusMethodInvocation* invocation, gpointer user_data) {
-  static_cast<Tray*>(user_data)->method(method_name, invocation);
+// Pauses before each new registration after the host lost the item.
+constexpr guint kRetryMs[] = {250, 1000, 3000};
+
+void handle_method_call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method_name,
+                        GVariant* parameters, GDBusMethodInvocation* invocation, gpointer user_data) {
+  static_cast<Tray*>(user_data)->method(method_name, parameters, invocation);
 }
 
 GVariant* handle_get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property_name,
@@ -78,8 +85,67 @@ GVariant* handle_get_property(GDBusConnection*, const gchar*, const gchar*, cons
 
 const GDBusInterfaceVTable kVTable = {handle_method_call, handle_get_property, nullptr, {}};
 
-void watcher_appeared(GDBusConnection* connection, const gchar*, const gchar*, gpointer user_data) {
-  static_cast<Tray*>(user_data)->on_watcher_appeared(connection);
+void watcher_appeared(GDBusConnection*, const gchar*, const gchar* owner, gpointer user_data) {
+  static_cast<Tray*>(user_data)->on_watcher_appeared(owner);
+}
+
+bool cancelled(const ErrorPtr& error) {
+  return error != nullptr && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED);
+}
+
+// argv[0]'s base name of a process, from /proc; empty when unreadable.
+std::string program_of(guint32 pid) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/cmdline";
+  gchar* raw = nullptr;
+  gsize length = 0;
+  if (!g_file_get_contents(path.c_str(), &raw, &length, nullptr)) return {};
+  const CharPtr contents(raw);
+  if (length == 0) return {};
+  // The arguments are separated by NULs: the first ends at the first.
+  const CharPtr base(g_path_get_basename(contents.get()));
+  return base.get();
+}
+
+void host_identified(GObject* source, GAsyncResult* result, gpointer user_data) {
+  ErrorPtr error;
+  const VariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, out(error)));
+  if (cancelled(error)) return;
+  guint32 pid = 0;
+  if (reply) g_variant_get(reply.get(), "(u)", &pid);
+  static_cast<Tray*>(user_data)->on_host_identified(pid != 0 ? program_of(pid) : std::string());
+}
+
+void listed(GObject* source, GAsyncResult* result, gpointer user_data) {
+  ErrorPtr error;
+  const VariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, out(error)));
+  if (cancelled(error)) return;
+  auto* tray = static_cast<Tray*>(user_data);
+  // A watcher that keeps no list cannot be checked: it is taken at its word.
+  if (!reply) {
+    tray->on_listed(true);
+    return;
+  }
+  GVariant* raw = nullptr;  // variadic: no owner can stand in for the pointer
+  g_variant_get(reply.get(), "(v)", &raw);
+  const VariantPtr value(raw);
+  if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING_ARRAY)) {
+    tray->on_listed(true);
+    return;
+  }
+  bool found = false;
+  GVariantIter iter;
+  g_variant_iter_init(&iter, value.get());
+  const gchar* entry = nullptr;
+  while (g_variant_iter_next(&iter, "&s", &entry)) found = found || tray->names_this_item(entry);
+  tray->on_listed(found);
+}
+
+void item_unregistered(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
+                       gpointer user_data) {
+  if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(s)"))) return;
+  const gchar* item = nullptr;
+  g_variant_get(parameters, "(&s)", &item);
+  static_cast<Tray*>(user_data)->on_unregistered(item);
 }
 
 void watcher_vanished(GDBusConnection*, const gchar*, gpointer user_data) {
@@ -92,7 +158,7 @@ void registration_done(GObject* source, GAsyncResult* result, gpointer user_data
   const VariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, out(error)));
   // The tray may be gone: its destructor cancels the call, and then
   // user_data must not be touched.
-  if (error != nullptr && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
+  if (cancelled(error)) return;
   if (error != nullptr) g_info("tray not available: %s", error->message);
   static_cast<Tray*>(user_data)->on_registered(error == nullptr);
 }
@@ -123,9 +189,12 @@ GVariant* plain_string(const std::string& text) {
 
 }  // namespace
 
-Tray::Tray() : cancellable_(g_cancellable_new()) {
+Tray::Tray(std::string menu_path) : menu_path_(std::move(menu_path)), cancellable_(g_cancellable_new()) {
   ErrorPtr error;
-  node_info_.reset(g_dbus_node_info_new_for_xml(kIntrospection, out(error)));
+  std::string xml = kIntrospection;
+  const std::string menu = menu_path_.empty() ? "" : "\n    <property name=\"Menu\" type=\"o\" access=\"read\"/>";
+  xml.replace(xml.find("@MENU@"), 6, menu);
+  node_info_.reset(g_dbus_node_info_new_for_xml(xml.c_str(), out(error)));
   if (!node_info_) {
     g_info("tray not available: cannot parse its interface: %s", error != nullptr ? error->message : "unknown error");
   }
@@ -149,12 +218,18 @@ Tray::Tray() : cancellable_(g_cancellable_new()) {
   }
   owner_id_ = g_bus_own_name_on_connection(connection_.get(), bus_name_.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE, nullptr,
                                            nullptr, nullptr, nullptr);
+  // A host that drops the item says so here, if it says so at all.
+  unregistered_id_ = g_dbus_connection_signal_subscribe(connection_.get(), nullptr, kWatcherName,
+                                                        "StatusNotifierItemUnregistered", kWatcherPath, nullptr,
+                                                        G_DBUS_SIGNAL_FLAGS_NONE, item_unregistered, this, nullptr);
   watcher_id_ = g_bus_watch_name_on_connection(connection_.get(), kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
                                                watcher_appeared, watcher_vanished, this, nullptr);
 }
 
 Tray::~Tray() {
   g_cancellable_cancel(cancellable_.get());
+  if (retry_source_ != 0) g_source_remove(retry_source_);
+  if (unregistered_id_ != 0) g_dbus_connection_signal_unsubscribe(connection_.get(), unregistered_id_);
   if (watcher_id_ != 0) g_bus_unwatch_name(watcher_id_);
   if (owner_id_ != 0) g_bus_unown_name(owner_id_);
   if (registration_id_ != 0 && connection_) {
@@ -206,22 +281,106 @@ void Tray::set_pixmaps(std::vector<IconPixmap> pixmaps) {
   emit("NewIcon", nullptr);
 }
 
-void Tray::on_watcher_appeared(GDBusConnection* connection) {
-  g_dbus_connection_call(connection, kWatcherName, kWatcherPath, kWatcherName, "RegisterStatusNotifierItem",
+Tray::Activation Tray::take_activation() {
+  Activation taken = activation_;
+  activation_.token.clear();
+  return taken;
+}
+
+void Tray::on_watcher_appeared(const char* owner) {
+  watcher_present_ = true;
+  tries_ = 0;
+  // Who the host is decides how the time is best shown: asked before the
+  // item registers, so that the first texts the host reads already fit it.
+  g_dbus_connection_call(connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                         "GetConnectionUnixProcessID", g_variant_new("(s)", owner), G_VARIANT_TYPE("(u)"),
+                         G_DBUS_CALL_FLAGS_NONE, -1, cancellable_.get(), host_identified, this);
+}
+
+void Tray::on_host_identified(std::string program) {
+  host_program_ = std::move(program);
+  register_item();
+}
+
+void Tray::register_item() {
+  if (!watcher_present_) return;
+  g_dbus_connection_call(connection_.get(), kWatcherName, kWatcherPath, kWatcherName, "RegisterStatusNotifierItem",
                          g_variant_new("(s)", bus_name_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1,
                          cancellable_.get(), registration_done, this);
 }
 
 void Tray::on_watcher_vanished() {
+  watcher_present_ = false;
+  if (retry_source_ != 0) g_source_remove(retry_source_);
+  retry_source_ = 0;
   if (!available_) return;
   available_ = false;
   availability_.emit(false);
 }
 
 void Tray::on_registered(bool ok) {
-  if (ok == available_) return;
-  available_ = ok;
-  availability_.emit(ok);
+  if (!ok) {
+    if (available_) {
+      available_ = false;
+      availability_.emit(false);
+    }
+    return;
+  }
+  // An accepted registration is not yet a shown item: a host can drop it
+  // after an error of its own. Its list says whether it kept it.
+  g_dbus_connection_call(connection_.get(), kWatcherName, kWatcherPath, "org.freedesktop.DBus.Properties", "Get",
+                         g_variant_new("(ss)", kWatcherName, "RegisteredStatusNotifierItems"), G_VARIANT_TYPE("(v)"),
+                         G_DBUS_CALL_FLAGS_NONE, -1, cancellable_.get(), listed, this);
+}
+
+void Tray::on_listed(bool listed) {
+  if (!listed) {
+    g_info("the tray host accepted the item but does not list it");
+    register_again();
+    return;
+  }
+  tries_ = 0;
+  if (available_) return;
+  available_ = true;
+  availability_.emit(true);
+}
+
+void Tray::on_unregistered(const char* item) {
+  if (!watcher_present_ || !names_this_item(item)) return;
+  g_info("the tray host dropped the item");
+  register_again();
+}
+
+void Tray::register_again() {
+  if (retry_source_ != 0) return;
+  if (tries_ >= static_cast<int>(std::size(kRetryMs))) {
+    // Given up: as without a host, until a watcher appears anew.
+    if (available_) {
+      available_ = false;
+      availability_.emit(false);
+    }
+    return;
+  }
+  retry_source_ = g_timeout_add(
+      kRetryMs[tries_++],
+      [](gpointer self) {
+        auto* tray = static_cast<Tray*>(self);
+        tray->retry_source_ = 0;
+        tray->register_item();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+bool Tray::names_this_item(std::string_view entry) const {
+  // Hosts list an item as its service name or its connection's unique name,
+  // with or without the object path after it.
+  const auto named = [entry](std::string_view name) {
+    return !name.empty() && entry.substr(0, name.size()) == name &&
+           (entry.size() == name.size() || entry[name.size()] == '/');
+  };
+  const char* unique = connection_ ? g_dbus_connection_get_unique_name(connection_.get()) : nullptr;
+  return named(bus_name_) || (unique != nullptr && named(unique));
 }
 
 GVariant* Tray::property(const char* name) const {
@@ -253,12 +412,22 @@ GVariant* Tray::property(const char* name) const {
   if (key == "ItemIsMenu") return g_variant_new_boolean(FALSE);
   if (key == "XAyatanaLabel") return plain_string(label_);
   if (key == "XAyatanaLabelGuide") return g_variant_new_string(kLabelGuide);
+  if (key == "Menu" && !menu_path_.empty()) return g_variant_new_object_path(menu_path_.c_str());
   return nullptr;
 }
 
-void Tray::method(const char* name, GDBusMethodInvocation* invocation) {
+void Tray::method(const char* name, GVariant* parameters, GDBusMethodInvocation* invocation) {
   const std::string_view key(name);
-  if (key == "Activate" || key == "SecondaryActivate" || key == "ContextMenu") activate_.emit();
+  if (key == "ProvideXdgActivationToken") {
+    // Sent just before Activate by hosts whose window manager keeps new
+    // windows behind the focused one without it.
+    const gchar* token = nullptr;
+    g_variant_get(parameters, "(&s)", &token);
+    activation_.token = token;
+  } else if (key == "Activate" || key == "SecondaryActivate" || key == "ContextMenu") {
+    g_variant_get(parameters, "(ii)", &activation_.x, &activation_.y);
+    activate_.emit();
+  }
   g_dbus_method_invocation_return_value(invocation, nullptr);
 }
 

@@ -71,13 +71,20 @@ IconPixmap draw(int size, std::int64_t seconds) {
 
 }  // namespace
 
-bool clock_in_icon(const std::string& style, const char* current_desktop) {
+bool clock_in_icon(const std::string& style, const char* current_desktop, const std::string& host_program) {
   if (style == "icon") return true;
-  if (style != "auto" || current_desktop == nullptr) return false;
+  if (style != "auto") return false;
+  // The hosts known to draw the label beside the icon: GNOME Shell's
+  // indicator extension and the indicator services of the Ayatana family.
+  for (const char* labelled :
+       {"gnome-shell", "ayatana-indicator-application-service", "indicator-application-service"}) {
+    if (host_program == labelled) return false;
+  }
+  if (current_desktop == nullptr) return true;
   // A colon-separated list, such as "ubuntu:GNOME" or "KDE".
   std::string desktops = std::string(":") + current_desktop + ":";
   for (char& c : desktops) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return desktops.find(":KDE:") != std::string::npos || desktops.find(":XFCE:") != std::string::npos;
+  return desktops.find(":GNOME:") == std::string::npos && desktops.find(":UNITY:") == std::string::npos;
 }
 
 std::vector<IconPixmap> draw_clock_icon(std::int64_t seconds) {

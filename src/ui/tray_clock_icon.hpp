@@ -19,10 +19,13 @@ struct IconPixmap {
 inline constexpr int kClockIconSizes[] = {16, 22, 24, 32, 48, 64};
 
 // Whether the running time goes into the icon for the `tray_time_style`
-// setting ("auto", "label", "icon" or "off") on the desktop that
-// XDG_CURRENT_DESKTOP names (null when unset): "auto" draws it where the tray
-// hosts are known to ignore the label, KDE's and XFCE's.
-[[nodiscard]] bool clock_in_icon(const std::string& style, const char* current_desktop);
+// setting ("auto", "label", "icon" or "off"). "auto" draws it on every host
+// but those known to draw the label: the watcher's owner `host_program`
+// (argv[0]'s base name, empty when unknown) is GNOME Shell or an Ayatana
+// indicator service, or XDG_CURRENT_DESKTOP (`current_desktop`, null when
+// unset) names GNOME or Unity.
+[[nodiscard]] bool clock_in_icon(const std::string& style, const char* current_desktop,
+                                 const std::string& host_program);
 
 // The icon for `seconds` of running time, in each of kClockIconSizes.
 [[nodiscard]] std::vector<IconPixmap> draw_clock_icon(std::int64_t seconds);

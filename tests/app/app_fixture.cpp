@@ -18,6 +18,9 @@ void AppSession::SetUp() {
   g_test_dbus_up(bus_);
   if (!saved.empty()) g_setenv("DISPLAY", saved.c_str(), TRUE);
   host_ = std::make_unique<TestHost>(g_test_dbus_get_bus_address(bus_));
+  // The stand-in host reads the label, as GNOME's does; tests of other
+  // desktops name theirs.
+  g_setenv("XDG_CURRENT_DESKTOP", "GNOME", TRUE);
   ASSERT_TRUE(host_->appear());
   server_ = std::make_unique<devserver::DevServer>();
 }
@@ -34,6 +37,7 @@ void AppSession::TearDown() {
   }
   host_.reset();
   server_.reset();
+  g_unsetenv("XDG_CURRENT_DESKTOP");
   g_test_dbus_down(bus_);
   g_object_unref(bus_);
 }

@@ -9,6 +9,7 @@
 #include <gtkmm/entry.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@
 #include "app/application.hpp"
 #include "app_fixture.hpp"
 #include "support/main_loop.hpp"
+
+// Last: Xlib's macros would clash with names in the headers above.
+#include <gdk/x11/gdkx.h>
 
 namespace irvelo::test {
 namespace {
@@ -250,6 +254,98 @@ TEST_F(WindowTest, ThePanelOpensWithTheDescriptionFocused) {
       ASSERT_FALSE(panel_shown());
     }
   }));
+}
+
+// On X11 a click on the tray opens the panel beside it, inside the screen,
+// and a panel that grows stays inside.
+TEST_F(WindowTest, ThePanelOpensBesideTheClickAndStaysOnScreen) {
+  EXPECT_TRUE(run({"--background"}, [&] {
+    ASSERT_TRUE(tray_up());
+    const std::string item = app->tray()->bus_name();
+    const auto frame = [&] {
+      GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(app->panel()->gobj()));
+      Display* display = gdk_x11_display_get_xdisplay(gdk_surface_get_display(surface));
+      ui::Rect rect{0, 0, gdk_surface_get_width(surface), gdk_surface_get_height(surface)};
+      ::Window child = 0;
+      XTranslateCoordinates(display, gdk_x11_surface_get_xid(surface), DefaultRootWindow(display), 0, 0, &rect.x,
+                            &rect.y, &child);
+      return rect;
+    };
+    struct Click {
+      int x;
+      int y;
+      bool top;
+    };
+    // The screen is 1280 x 800; no window manager reserves any of it.
+    for (const Click click : {Click{1270, 5, true}, Click{3, 797, false}}) {
+      SCOPED_TRACE(click.top ? "top right" : "bottom left");
+      ASSERT_TRUE(host_->call(item, "Activate", g_variant_new("(ii)", click.x, click.y)));
+      ASSERT_TRUE(panel_shown());
+      ASSERT_TRUE(run_until([&] {
+        const ui::Rect r = frame();
+        return r.x >= 0 && r.x + r.width <= 1280 && (click.top ? r.y == 0 : r.y + r.height == 800) &&
+               std::abs(r.x + r.width / 2 - click.x) <= r.width / 2 + 1;
+      })) << frame().x
+          << "," << frame().y << " " << frame().width << "x" << frame().height;
+      if (!click.top) {
+        // Grown as after sign-in, it moves up rather than off the screen.
+        const int taller = frame().height + 150;
+        app->panel()->set_size_request(-1, taller);
+        ASSERT_TRUE(run_until([&] { return frame().height >= taller && frame().y + frame().height <= 800; }))
+            << frame().y << " " << frame().height;
+      }
+      ASSERT_TRUE(host_->call(item, "Activate", g_variant_new("(ii)", click.x, click.y)));
+      ASSERT_FALSE(panel_shown());
+    }
+  }));
+}
+
+// A host that opens the item's menu on a click (GNOME's) reaches everything
+// through it; each entry says what it does now, and does it.
+TEST_F(WindowTest, TheTrayMenuSaysWhatItDoesAndDoesIt) {
+  EXPECT_TRUE(run(
+      {"--background"},
+      [&] {
+        ASSERT_TRUE(tray_up());
+        TrackerStore& store = *app->store();
+        ASSERT_TRUE(run_until([&] { return store.phase == TrackerStore::Phase::Ready && !store.busy; }));
+        const std::string item = app->tray()->bus_name();
+        const auto labels = [&] {
+          std::vector<std::string> shown;
+          for (const auto& entry : host_->menu(item)) shown.push_back(entry.label + (entry.enabled ? "" : " (off)"));
+          return shown;
+        };
+        const std::string last = store.recent_entries().front().description;
+        const std::string continue_last = "_Continue “" + last + "”";
+        EXPECT_EQ(labels(),
+                  (std::vector<std::string>{"S_how Panel", "_Start Timer", continue_last, "_Settings…", "_Quit"}));
+
+        ASSERT_TRUE(host_->click_menu(item, "S_how Panel"));
+        ASSERT_TRUE(run_until([&] { return panel_shown() && labels().front() == "_Hide Panel"; }));
+        ASSERT_TRUE(host_->click_menu(item, "_Hide Panel"));
+        ASSERT_TRUE(run_until([&] { return !panel_shown() && labels().front() == "S_how Panel"; }));
+
+        // An underscore in a description is no mnemonic.
+        store.description = "Menu check_1";
+        ASSERT_TRUE(host_->click_menu(item, "_Start Timer"));
+        ASSERT_TRUE(run_until([&] { return store.running && !store.busy; }));
+        ASSERT_TRUE(run_until([&] { return labels()[1] == "S_top Timer"; }));
+        EXPECT_EQ(labels()[2], "_Continue Last Entry (off)");
+        ASSERT_TRUE(host_->click_menu(item, "S_top Timer"));
+        ASSERT_TRUE(run_until([&] { return !store.running && !store.busy; }));
+        ASSERT_TRUE(settle());
+
+        ASSERT_TRUE(run_until([&] { return labels()[2] == "_Continue “Menu check__1”"; }));
+        ASSERT_TRUE(host_->click_menu(item, labels()[2]));
+        ASSERT_TRUE(run_until([&] { return store.running && !store.busy; }));
+        EXPECT_EQ(store.running->description, "Menu check_1");
+
+        ASSERT_TRUE(host_->click_menu(item, "_Settings…"));
+        ASSERT_TRUE(run_until([&] { return app->settings_window() && app->settings_window()->get_visible(); }));
+        ASSERT_TRUE(host_->click_menu(item, "_Quit"));
+      },
+      true));
+  EXPECT_FALSE(forced) << "Quit in the tray menu did not end the application";
 }
 
 TEST_F(WindowTest, TheSettingsWindowIsCreatedOnceAndDestroyedOnQuit) {

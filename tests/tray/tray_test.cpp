@@ -130,9 +130,55 @@ TEST_F(TrayTest, EveryPropertyReadsAsTheHostExpects) {
   std::string error;
   EXPECT_FALSE(host_->property(tray.bus_name(), "Nonsense", &error));
   EXPECT_NE(error.find("Nonsense"), std::string::npos) << error;
-  // No menu is named: a host would open an empty one on a right click, and
-  // that empty menu would swallow the next click.
+  // No menu is named without one: a host would open an empty one on a right
+  // click, and that empty menu would swallow the next click.
   EXPECT_FALSE(host_->property(tray.bus_name(), "Menu", &error));
+  tray_.reset();
+  ui::Tray with_menu("/MenuBar");
+  ASSERT_TRUE(run_until([&] { return host_->sync(with_menu.bus_name()); }));
+  VariantPtr menu = host_->property(with_menu.bus_name(), "Menu", &error);
+  ASSERT_TRUE(menu) << error;
+  EXPECT_EQ(print(menu.get()), "'/MenuBar'");
+  EXPECT_STREQ(g_variant_get_type_string(menu.get()), "o");
+}
+
+// A host that accepts the item and then drops it, with or without a word, is
+// asked again a few times; one that never keeps it counts as none.
+TEST_F(TrayTest, AnItemTheHostLosesIsRegisteredAgainUntilItStays) {
+  struct Row {
+    const char* what;
+    int lost;
+    bool dropped_after_shown;
+    std::size_t registrations;
+    std::vector<bool> availability;
+  };
+  const Row rows[] = {
+      {"lost once, silently", 1, false, 2, {true}},
+      {"dropped with a word after being shown", 0, true, 2, {true}},
+      {"never kept", 100, false, 4, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    host_->vanish();
+    host_->registrations.clear();
+    host_->list_reads = 0;
+    availability.clear();
+    host_->lose_silently = row.lost;
+    ASSERT_TRUE(host_->appear());
+    auto& tray = make_tray();
+    if (row.dropped_after_shown) {
+      ASSERT_TRUE(run_until([&] { return tray.available(); }));
+      host_->drop(tray.bus_name());
+    }
+    // Each registration is followed by a look at the list; what the last
+    // look led to is decided once the item has answered the host after it.
+    ASSERT_TRUE(
+        run_until([&] { return host_->list_reads == static_cast<int>(row.registrations); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(host_->sync(tray.bus_name()));
+    EXPECT_EQ(host_->registrations.size(), row.registrations);
+    EXPECT_EQ(availability, row.availability);
+    tray_.reset();
+  }
 }
 
 TEST_F(TrayTest, TitleAndIconFollowTheStoredValues) {
@@ -225,6 +271,14 @@ TEST_F(TrayTest, ClicksActivateAndScrollDoesNothing) {
     EXPECT_STREQ(g_variant_get_type_string(reply.get()), "()");
     EXPECT_EQ(activations, row.activations);
   }
+  // A host's activation token goes with the next click, once.
+  ASSERT_TRUE(host_->call(tray.bus_name(), "ProvideXdgActivationToken", g_variant_new("(s)", "token-1")));
+  ASSERT_TRUE(host_->call(tray.bus_name(), "Activate", g_variant_new("(ii)", 640, 12)));
+  const auto click = tray.take_activation();
+  EXPECT_EQ(click.x, 640);
+  EXPECT_EQ(click.y, 12);
+  EXPECT_EQ(click.token, "token-1");
+  EXPECT_EQ(tray.take_activation().token, "");
 }
 
 struct SetCase {

@@ -6,15 +6,33 @@ namespace irvelo::ui {
 namespace {
 
 TEST(TrayClockIcon, WhereTheTimeGoes) {
-  EXPECT_TRUE(clock_in_icon("icon", "GNOME"));
-  EXPECT_TRUE(clock_in_icon("auto", "XFCE"));
-  EXPECT_TRUE(clock_in_icon("auto", "KDE"));
-  EXPECT_TRUE(clock_in_icon("auto", "ubuntu:kde"));
-  EXPECT_FALSE(clock_in_icon("auto", "GNOME"));
-  EXPECT_FALSE(clock_in_icon("auto", "X-KDEISH"));
-  EXPECT_FALSE(clock_in_icon("auto", nullptr));
-  EXPECT_FALSE(clock_in_icon("label", "XFCE"));
-  EXPECT_FALSE(clock_in_icon("off", "XFCE"));
+  struct Row {
+    const char* style;
+    const char* desktop;
+    const char* host;
+    bool in_icon;
+  };
+  const Row rows[] = {
+      {"icon", "GNOME", "gnome-shell", true},
+      {"auto", "XFCE", "xfce4-panel", true},
+      {"auto", "KDE", "plasmashell", true},
+      // sway with Waybar: no label is drawn anywhere.
+      {"auto", "sway", "waybar", true},
+      {"auto", nullptr, "waybar", true},
+      {"auto", nullptr, "", true},
+      {"auto", "X-GNOMEISH", "", true},
+      // GNOME Shell's extension draws the label, whatever the session says.
+      {"auto", nullptr, "gnome-shell", false},
+      {"auto", "ubuntu:GNOME", "", false},
+      {"auto", "Unity", "", false},
+      {"auto", "MATE", "ayatana-indicator-application-service", false},
+      {"label", "XFCE", "xfce4-panel", false},
+      {"off", "XFCE", "xfce4-panel", false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(clock_in_icon(row.style, row.desktop, row.host), row.in_icon)
+        << row.style << " " << (row.desktop ? row.desktop : "(unset)") << " " << row.host;
+  }
 }
 
 // The ring shows the minutes: more of it is white after half an hour, and the

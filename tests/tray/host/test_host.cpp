@@ -1,5 +1,6 @@
 #include "test_host.hpp"
 
+#include <algorithm>
 #include <memory>
 
 #include "support/main_loop.hpp"
@@ -13,6 +14,10 @@ constexpr const char* kWatcherXml = R"xml(<node>
     <method name="RegisterStatusNotifierItem">
       <arg name="service" type="s" direction="in"/>
     </method>
+    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+    <signal name="StatusNotifierItemUnregistered">
+      <arg name="service" type="s"/>
+    </signal>
   </interface>
 </node>)xml";
 
@@ -56,7 +61,7 @@ bool TestHost::appear(bool accept) {
   accept_ = accept;
   if (!connection_) return false;
   if (registration_id_ == 0) {
-    static const GDBusInterfaceVTable vtable = {&TestHost::on_method, nullptr, nullptr, {}};
+    static const GDBusInterfaceVTable vtable = {&TestHost::on_method, &TestHost::on_get_property, nullptr, {}};
     registration_id_ = g_dbus_connection_register_object(connection_.get(), "/StatusNotifierWatcher",
                                                          node_info_->interfaces[0], &vtable, this, nullptr, nullptr);
   }
@@ -76,6 +81,27 @@ void TestHost::vanish() {
   owned_ = false;
   if (registration_id_ != 0) g_dbus_connection_unregister_object(connection_.get(), registration_id_);
   registration_id_ = 0;
+  listed.clear();
+}
+
+void TestHost::drop(const std::string& item) {
+  std::erase(listed, item);
+  g_dbus_connection_emit_signal(connection_.get(), nullptr, "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher",
+                                "StatusNotifierItemUnregistered", g_variant_new("(s)", item.c_str()), nullptr);
+}
+
+GVariant* TestHost::on_get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name,
+                                    GError** error, gpointer self) {
+  if (g_strcmp0(name, "RegisteredStatusNotifierItems") != 0) {
+    g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "No such property: %s", name);
+    return nullptr;
+  }
+  auto* host = static_cast<TestHost*>(self);
+  ++host->list_reads;
+  GVariantBuilder builder;
+  g_variant_builder_init(&builder, G_VARIANT_TYPE_STRING_ARRAY);
+  for (const auto& item : host->listed) g_variant_builder_add(&builder, "s", item.c_str());
+  return g_variant_builder_end(&builder);
 }
 
 void TestHost::on_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
@@ -89,6 +115,11 @@ void TestHost::on_method(GDBusConnection*, const gchar*, const gchar*, const gch
   g_variant_get(parameters, "(&s)", &service);
   host->registrations.emplace_back(service);
   if (host->accept_) {
+    if (host->lose_silently > 0) {
+      --host->lose_silently;
+    } else if (std::find(host->listed.begin(), host->listed.end(), service) == host->listed.end()) {
+      host->listed.emplace_back(service);
+    }
     g_dbus_method_invocation_return_value(invocation, nullptr);
   } else {
     g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.Failed", "refused by test host");
@@ -127,7 +158,7 @@ VariantPtr TestHost::call(const std::string& item, const char* method, GVariant*
 // Asynchronous with a wait on the default main context, so that an item
 // living in this same process can answer.
 VariantPtr TestHost::call_and_wait(const std::string& item, const char* interface, const char* method,
-                                   GVariant* parameters, std::string* error_text) {
+                                   GVariant* parameters, std::string* error_text, const char* path) {
   struct Pending {
     bool done = false;
     GVariant* reply = nullptr;
@@ -136,8 +167,8 @@ VariantPtr TestHost::call_and_wait(const std::string& item, const char* interfac
   auto pending = std::make_shared<Pending>();
   auto* keep = new std::shared_ptr<Pending>(pending);
   g_dbus_connection_call(
-      connection_.get(), item.c_str(), "/StatusNotifierItem", interface, method, parameters, nullptr,
-      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
+      connection_.get(), item.c_str(), path, interface, method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000,
+      nullptr,
       [](GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<std::shared_ptr<Pending>> owned(static_cast<std::shared_ptr<Pending>*>(data));
         GError* error = nullptr;
@@ -157,6 +188,46 @@ VariantPtr TestHost::call_and_wait(const std::string& item, const char* interfac
 
 bool TestHost::sync(const std::string& item) {
   return static_cast<bool>(property(item, "Id"));
+}
+
+std::vector<TestHost::MenuEntry> TestHost::menu(const std::string& item) {
+  std::vector<MenuEntry> entries;
+  VariantPtr path = property(item, "Menu");
+  if (!path || !g_variant_is_of_type(path.get(), G_VARIANT_TYPE_OBJECT_PATH)) return entries;
+  VariantPtr layout = call_and_wait(item, "com.canonical.dbusmenu", "GetLayout",
+                                    g_variant_new("(ii@as)", 0, 1, g_variant_new_strv(nullptr, 0)), nullptr,
+                                    g_variant_get_string(path.get(), nullptr));
+  if (!layout) return entries;
+  // (u(ia{sv}av)): a revision, then the root with its children as variants.
+  VariantPtr root(g_variant_get_child_value(layout.get(), 1));
+  VariantPtr children(g_variant_get_child_value(root.get(), 2));
+  for (gsize i = 0; i < g_variant_n_children(children.get()); ++i) {
+    VariantPtr boxed(g_variant_get_child_value(children.get(), i));
+    VariantPtr child(g_variant_get_variant(boxed.get()));
+    MenuEntry entry;
+    g_variant_get_child(child.get(), 0, "i", &entry.id);
+    VariantPtr properties(g_variant_get_child_value(child.get(), 1));
+    const gchar* type = nullptr;
+    if (g_variant_lookup(properties.get(), "type", "&s", &type) && g_strcmp0(type, "separator") == 0) continue;
+    const gchar* label = nullptr;
+    if (g_variant_lookup(properties.get(), "label", "&s", &label)) entry.label = label;
+    gboolean enabled = TRUE;
+    if (g_variant_lookup(properties.get(), "enabled", "b", &enabled)) entry.enabled = enabled;
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+bool TestHost::click_menu(const std::string& item, const std::string& label) {
+  VariantPtr path = property(item, "Menu");
+  if (!path) return false;
+  for (const auto& entry : menu(item)) {
+    if (entry.label != label) continue;
+    return static_cast<bool>(call_and_wait(item, "com.canonical.dbusmenu", "Event",
+                                           g_variant_new("(isvu)", entry.id, "clicked", g_variant_new_int32(0), 0u),
+                                           nullptr, g_variant_get_string(path.get(), nullptr)));
+  }
+  return false;
 }
 
 std::vector<std::string> TestHost::signal_names() const {

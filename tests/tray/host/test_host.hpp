@@ -33,6 +33,8 @@ class TestHost {
   bool appear(bool accept = true);
   // Gives the name up, as a host that exits.
   void vanish();
+  // Drops the item from the list and says so, as a host after an error of its own.
+  void drop(const std::string& item);
 
   struct Signal {
     std::string name;
@@ -41,6 +43,13 @@ class TestHost {
 
   // Service names passed to RegisterStatusNotifierItem, oldest first.
   std::vector<std::string> registrations;
+  // RegisteredStatusNotifierItems: what the host shows.
+  std::vector<std::string> listed;
+  // How many of the next registrations are accepted and then silently
+  // dropped, never listed.
+  int lose_silently = 0;
+  // How often an item read that list.
+  int list_reads = 0;
   // Signals of the StatusNotifierItem interface from any sender, oldest first.
   std::vector<Signal> signals;
 
@@ -51,6 +60,17 @@ class TestHost {
   // Calls a method of the item; returns the reply (null on error).
   VariantPtr call(const std::string& item, const char* method, GVariant* parameters);
   std::vector<std::string> signal_names() const;
+
+  // The item's menu as a host reads it (com.canonical.dbusmenu GetLayout):
+  // the top level's entries, separators left out.
+  struct MenuEntry {
+    int id = 0;
+    std::string label;
+    bool enabled = true;
+  };
+  std::vector<MenuEntry> menu(const std::string& item);
+  // Clicks the entry whose label is `label`; false if there is none.
+  bool click_menu(const std::string& item, const std::string& label);
   // A round trip to the item through its main loop: once it returns true,
   // every signal the item sent before it answered has been recorded (one
   // sender's messages arrive in order, and are dispatched here in order), and
@@ -65,7 +85,9 @@ class TestHost {
     void operator()(GDBusNodeInfo* info) const { g_dbus_node_info_unref(info); }
   };
   VariantPtr call_and_wait(const std::string& item, const char* interface, const char* method, GVariant* parameters,
-                           std::string* error_text);
+                           std::string* error_text, const char* path = "/StatusNotifierItem");
+  static GVariant* on_get_property(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name,
+                                   GError** error, gpointer self);
   static void on_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
                         GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
   static void on_signal(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal,
