@@ -20,10 +20,6 @@ TrackerStore::TrackerStore(Settings& settings_ref, std::optional<Ephemeral> ephe
     key_origin = "personal";
   } else {
     server = settings.server_url;
-    if (auto stored = Credentials::load(server, &key_place)) {
-      api_key = std::move(*stored);
-      key_origin = settings.key_origin;
-    }
   }
   workspace_id = settings.workspace_id;
   now = clock_source();
@@ -48,13 +44,10 @@ TrackerStore::TrackerStore(Settings& settings_ref, std::optional<Ephemeral> ephe
                                             this);
   }
 
-  if (!api_key.empty()) {
-    phase = Phase::Loading;
-    startup_idle_ = Glib::signal_idle().connect([this] {
-      retry_pending();
-      refresh_all();
-      return false;
-    });
+  if (persist) {
+    read_stored_key();
+  } else if (!api_key.empty()) {
+    start_loading();
   }
   poll_timer = Glib::signal_timeout().connect_seconds(
       [this] {
@@ -66,7 +59,54 @@ TrackerStore::TrackerStore(Settings& settings_ref, std::optional<Ephemeral> ephe
   watch_sleep();
 }
 
+void TrackerStore::start_loading() {
+  phase = Phase::Loading;
+  startup_idle_ = Glib::signal_idle().connect([this] {
+    retry_pending();
+    refresh_all();
+    return false;
+  });
+}
+
+void TrackerStore::read_stored_key() {
+  cancel_key_lookup();
+  keyring = Keyring::Waiting;
+  phase = Phase::Loading;
+  emit_safely(changed);
+  Credentials::lookup(server, keyring_calls_.get(), [this](KeyLookup found) {
+    if (found.locked) {
+      keyring = Keyring::Locked;
+      emit_safely(changed);
+      return;
+    }
+    keyring = Keyring::Idle;
+    if (found.key) {
+      api_key = std::move(*found.key);
+      key_place = found.place;
+      key_origin = settings.key_origin;
+      make_client();
+      start_loading();
+    } else {
+      phase = Phase::SignedOut;
+    }
+    emit_safely(changed);
+  });
+}
+
+void TrackerStore::cancel_key_lookup() {
+  if (keyring_calls_) g_cancellable_cancel(keyring_calls_.get());
+  keyring_calls_.reset(g_cancellable_new());
+  keyring = Keyring::Idle;
+}
+
+void TrackerStore::drop_key_lookup() {
+  if (keyring == Keyring::Idle) return;
+  cancel_key_lookup();
+  if (api_key.empty()) phase = Phase::SignedOut;
+}
+
 TrackerStore::~TrackerStore() {
+  if (keyring_calls_) g_cancellable_cancel(keyring_calls_.get());
   startup_idle_.disconnect();
   retire_idle_.disconnect();
   poll_timer.disconnect();
@@ -113,14 +153,26 @@ void TrackerStore::adopt(const std::string& server_url, const std::string& key, 
   key_origin = origin;
   make_client();
   if (persist) {
-    if (Credentials::store(server, api_key, &key_place)) {
-      settings.server_url = server;
-      // The setting describes the stored key, so it changes only with it.
-      settings.key_origin = key_origin;
-    } else {
-      // The session works; only the next start would find no key.
-      error = _("Signed in, but your API key could not be saved. You will need to sign in again after a restart.");
-    }
+    // Saved beside the loading: a keyring that asks for its password (or
+    // to create a wallet) holds up nothing.
+    cancel_key_lookup();
+    Credentials::save(server, api_key, keyring_calls_.get(),
+                      [this, sent = generation, server_url = server, origin](bool kept, KeyPlace place) {
+                        if (sent != generation) return;
+                        key_place = place;
+                        if (kept) {
+                          settings.server_url = server_url;
+                          // The setting describes the stored key, so it changes only with it.
+                          settings.key_origin = origin;
+                          settings.save();
+                        } else {
+                          // The session works; only the next start would find no key.
+                          error =
+                              _("Signed in, but your API key could not be saved. You will need to sign in again after "
+                                "a restart.");
+                        }
+                        emit_safely(changed);
+                      });
   }
   settings.save();
   if (!current_workspace()) {
@@ -133,7 +185,10 @@ void TrackerStore::adopt(const std::string& server_url, const std::string& key, 
 }
 
 void TrackerStore::clear_session() {
-  if (persist) Credentials::clear(server);
+  if (persist) {
+    cancel_key_lookup();
+    Credentials::forget(server);
+  }
   ++generation;
   api_key.clear();
   key_origin.clear();

@@ -60,6 +60,7 @@ void TrackerStore::schedule_probe_destruction() {
 }
 
 void TrackerStore::sign_in(const std::string& server_text, const std::string& key_text) {
+  drop_key_lookup();
   perform(
       [this, server_text, key_text](Finish finish) {
         const auto target = normalized_server(server_text);
@@ -90,6 +91,7 @@ void TrackerStore::sign_in(const std::string& server_text, const std::string& ke
 
 void TrackerStore::sign_in_with_browser(const std::string& server_text,
                                         std::function<void(const std::string&)> open_url) {
+  drop_key_lookup();
   perform(
       [this, server_text, open_url = std::move(open_url)](Finish finish) {
         const auto target = normalized_server(server_text);

@@ -20,6 +20,7 @@
 
 #include "api/client.hpp"
 #include "api/records.hpp"
+#include "core/owned.hpp"
 #include "core/time_format.hpp"
 #include "storage/credentials.hpp"
 #include "storage/pending.hpp"
@@ -82,6 +83,11 @@ class TrackerStore {
   std::string key_origin;
   // Where the key is kept between runs; Nowhere for one from the environment.
   KeyPlace key_place = KeyPlace::Nowhere;
+  // The stored key is being read (the keyring may be asking for its
+  // password), or it could not be because the keyring stayed locked. Either
+  // way the phase is Loading: nobody signed out.
+  enum class Keyring { Idle, Waiting, Locked };
+  Keyring keyring = Keyring::Idle;
   std::optional<api::Me> me;
   std::string workspace_id;
   std::optional<api::Bootstrap> bootstrap;
@@ -128,6 +134,8 @@ class TrackerStore {
   // Signs out although a stop could not be sent; the pending file goes too.
   void sign_out_anyway();
   void keep_signed_in();
+  // Reads the stored key again, after the keyring stayed locked.
+  void read_stored_key();
   void dismiss_error();
 
   [[nodiscard]] const api::PickerProject* selected_project() const;
@@ -230,6 +238,14 @@ class TrackerStore {
   std::vector<std::unique_ptr<api::Client>> retired_;
   sigc::connection retire_idle_;
   sigc::connection startup_idle_;
+  // Cancels the keyring calls of a store that goes, and a key lookup that a
+  // sign-in made moot.
+  ObjectPtr<GCancellable> keyring_calls_;
+  void cancel_key_lookup();
+  // A sign-in makes the stored key moot: its lookup ends, signed out.
+  void drop_key_lookup();
+  // Loads the account with the key in hand, as at start-up.
+  void start_loading();
   Glib::RefPtr<Gio::DBus::Connection> system_bus_;
   // GIO's own, never freed; only the handler is ours.
   GNetworkMonitor* network_ = nullptr;

@@ -54,6 +54,18 @@ PanelWindow::PanelWindow(TrackerStore& store_in)
   loading_spinner.set_valign(Gtk::Align::CENTER);
   loading_spinner.set_vexpand(true);
   loading_page.append(loading_spinner);
+  // While the stored key is read: the keyring may be asking for its password.
+  loading_label.set_wrap(true);
+  loading_label.set_justify(Gtk::Justification::CENTER);
+  loading_label.set_margin_start(24);
+  loading_label.set_margin_end(24);
+  loading_page.append(loading_label);
+  keyring_retry.set_label(_("Try Again"));
+  keyring_retry.set_halign(Gtk::Align::CENTER);
+  keyring_retry.set_margin_top(12);
+  keyring_retry.set_margin_bottom(24);
+  keyring_retry.signal_clicked().connect([this] { store.read_stored_key(); });
+  loading_page.append(keyring_retry);
   stack.add(loading_page, "loading");
   stack.add(tracker_view, "ready");
   stack.set_hhomogeneous(false);
@@ -94,7 +106,13 @@ void PanelWindow::sync() {
   const bool loading = phase == TrackerStore::Phase::Loading;
 
   stack.set_visible_child(ready ? "ready" : loading ? "loading" : "signed-out");
-  loading_spinner.set_spinning(loading);
+  const bool locked = store.keyring == TrackerStore::Keyring::Locked;
+  loading_spinner.set_visible(!locked);
+  loading_spinner.set_spinning(loading && !locked);
+  loading_label.set_visible(store.keyring != TrackerStore::Keyring::Idle);
+  loading_label.set_text(locked ? _("The keyring is locked, so your API key cannot be read. Unlock it and try again.")
+                                : _("Waiting for the keyring…"));
+  keyring_retry.set_visible(locked);
   left_box.set_visible(ready);
   more_button.set_visible(ready);
   title_label.set_visible(!ready);

@@ -8,6 +8,7 @@
 #include <giomm/simpleaction.h>
 #include <gtkmm/applicationwindow.h>
 #include <gtkmm/box.h>
+#include <gtkmm/button.h>
 #include <gtkmm/headerbar.h>
 #include <gtkmm/label.h>
 #include <gtkmm/menubutton.h>
@@ -67,6 +68,8 @@ class PanelWindow : public Gtk::ApplicationWindow {
   SignInView sign_in_view;
   Gtk::Box loading_page{Gtk::Orientation::VERTICAL, 0};
   Gtk::Spinner loading_spinner;
+  Gtk::Label loading_label;
+  Gtk::Button keyring_retry;
   TrackerView tracker_view;
   PanelPlacement placement{*this};
 };

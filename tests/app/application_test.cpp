@@ -73,8 +73,9 @@ TEST_F(AppSession, CallbackArgumentReachesTheStore) {
   bool finished = false;
   run_application(app, [&] {
     TrackerStore& store = *app->store();
-    ASSERT_EQ(store.phase, TrackerStore::Phase::SignedOut);
+    // Signed out once the keyring has said it holds no key.
     ASSERT_TRUE(run_until([&] { return app->tray()->available(); }));
+    ASSERT_TRUE(run_until([&] { return store.phase == TrackerStore::Phase::SignedOut; }));
     EXPECT_EQ(host_->string_property(item(), "IconName"), "com.larkspan.Irvelo-signedout-symbolic");
     EXPECT_EQ(tooltip_text(), "Not signed in");
 

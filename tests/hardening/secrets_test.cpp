@@ -192,7 +192,7 @@ class StoreSecrets : public ::testing::Test {
     ASSERT_TRUE(run_until([&] { return store_->running.has_value() && !store_->busy; }));
     store_->stop();
     ASSERT_TRUE(run_until([&] { return !store_->running.has_value() && !store_->busy; }));
-    EXPECT_EQ(Credentials::load(server_->base_url()), key_);
+    EXPECT_TRUE(run_until([&] { return Credentials::load(server_->base_url()) == key_; }));
   }
 
   // A refused key in mid-session forgets the stored key.
@@ -237,10 +237,10 @@ TEST_F(StoreSecrets, WithTheKeyringNoFileHoldsTheKey) {
   EXPECT_FALSE(
       g_file_test((std::string(g_get_user_config_dir()) + "/irvelo-desktop/api-key").c_str(), G_FILE_TEST_EXISTS));
   store_->sign_out();
-  EXPECT_EQ(Credentials::load(server_->base_url()), std::nullopt);
+  EXPECT_TRUE(run_until([&] { return Credentials::load(server_->base_url()) == std::nullopt; }));
   sign_in_and_track();
   refuse_the_key();
-  EXPECT_EQ(Credentials::load(server_->base_url()), std::nullopt);
+  EXPECT_TRUE(run_until([&] { return Credentials::load(server_->base_url()) == std::nullopt; }));
   EXPECT_EQ(files_with_key(), std::vector<std::string>{});
 }
 

@@ -137,6 +137,7 @@ class GermanTextsTest : public ::testing::Test {
   }
   void start_signed_out() {
     store = std::make_unique<TrackerStore>(settings, std::nullopt);
+    ASSERT_TRUE(run_until([this] { return store->keyring == TrackerStore::Keyring::Idle; }));
     store->persist = false;
   }
   bool wait_idle() {

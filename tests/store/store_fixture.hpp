@@ -34,9 +34,10 @@ class StoreTest : public ::testing::Test {
     return *store;
   }
 
-  // A store that reads its key from the credential store.
+  // A store that reads its key from the credential store, once it has.
   TrackerStore& persistent_store() {
     store = std::make_unique<TrackerStore>(settings, std::nullopt);
+    EXPECT_TRUE(run_until([this] { return store->keyring == TrackerStore::Keyring::Idle; }));
     return *store;
   }
 

@@ -67,7 +67,7 @@ TEST_F(StoreTest, StoredKeyLoadsOnStartAndAnExpiredKeyEndsTheSession) {
   store->refresh_all();
   ASSERT_TRUE(run_until([this] { return store->phase == Phase::SignedOut; }));
   EXPECT_EQ(store->error.value_or(""), "Your session expired. Sign in again.");
-  EXPECT_EQ(Credentials::load(server.base_url()), std::nullopt);
+  EXPECT_TRUE(run_until([&] { return Credentials::load(server.base_url()) == std::nullopt; }));
   EXPECT_FALSE(store->bootstrap);
   EXPECT_FALSE(store->me);
   EXPECT_TRUE(store->projects.empty());
@@ -84,11 +84,13 @@ TEST_F(StoreTest, AKeyThatCannotBeSavedKeepsTheSessionAndSaysSo) {
   persistent_store();
   store->sign_in(server.base_url(), server.api_key());
   ASSERT_TRUE(wait_ready());
+  // The key is saved beside the loading.
+  ASSERT_TRUE(run_until([this] { return store->error.has_value(); }));
   EXPECT_EQ(store->error.value_or(""),
             "Signed in, but your API key could not be saved. You will need to sign in again after a restart.");
   EXPECT_EQ(store->api_key, server.api_key());
   EXPECT_TRUE(store->bootstrap);
-  EXPECT_EQ(Credentials::load(server.base_url()), std::nullopt);
+  EXPECT_TRUE(run_until([&] { return Credentials::load(server.base_url()) == std::nullopt; }));
 }
 
 TEST_F(StoreTest, EphemeralSessionsLeaveStoredCredentialsAndServerAlone) {
@@ -105,7 +107,7 @@ TEST_F(StoreTest, EphemeralSessionsLeaveStoredCredentialsAndServerAlone) {
   EXPECT_EQ(store->phase, Phase::SignedOut);
   run_for(100ms);
   EXPECT_FALSE(was_sent("DELETE /api/v1/extension/token"));  // never revoke a key we did not issue
-  EXPECT_EQ(Credentials::load(server.base_url()), "iv_stored");
+  EXPECT_TRUE(run_until([&] { return Credentials::load(server.base_url()) == "iv_stored"; }));
   EXPECT_EQ(Settings::load().server_url, "https://stored.example.org");
   EXPECT_EQ(settings.server_url, "https://stored.example.org");
   EXPECT_EQ(Settings::load().workspace_id, store->workspace_id);  // the workspace choice is still written

@@ -17,6 +17,8 @@ TEST_F(StoreTest, KeySignInAdoptsTheTrimmedKeyAndLoads) {
   EXPECT_TRUE(store->busy);
   ASSERT_TRUE(wait_ready());
   EXPECT_EQ(store->api_key, server.api_key());
+  // Kept beside the loading; the settings follow the key.
+  ASSERT_TRUE(run_until([&] { return store->key_place == KeyPlace::Keyring; }));
   EXPECT_EQ(Credentials::load(server.base_url()), server.api_key());
   EXPECT_EQ(settings.key_origin, "personal");
   EXPECT_EQ(settings.server_url, server.base_url());
@@ -33,7 +35,7 @@ TEST_F(StoreTest, KeySignInAdoptsTheTrimmedKeyAndLoads) {
   server.clear_requests();
   store->sign_out();
   EXPECT_EQ(store->phase, Phase::SignedOut);
-  EXPECT_EQ(Credentials::load(server.base_url()), std::nullopt);
+  EXPECT_TRUE(run_until([&] { return Credentials::load(server.base_url()) == std::nullopt; }));
   run_for(std::chrono::milliseconds(100));
   EXPECT_TRUE(sent().empty());
 }
@@ -71,7 +73,7 @@ TEST_F(StoreTest, KeySignInFailuresLeaveTheStoreSignedOut) {
     EXPECT_TRUE(store->api_key.empty());
     EXPECT_EQ(!sent().empty(), row.sends);
   }
-  EXPECT_EQ(Credentials::load(server.base_url()), std::nullopt);
+  EXPECT_TRUE(run_until([&] { return Credentials::load(server.base_url()) == std::nullopt; }));
   EXPECT_EQ(settings.key_origin, "");
 
   store->sign_in(closed_port, server.api_key());
@@ -133,6 +135,7 @@ TEST_F(BrowserSignInTest, CallbackWithTheRightStateExchangesTheCode) {
   EXPECT_FALSE(store->error.has_value());
   EXPECT_TRUE(store->api_key.starts_with("iv_"));
   EXPECT_NE(store->api_key, server.api_key());
+  ASSERT_TRUE(run_until([&] { return store->key_place == KeyPlace::Keyring; }));
   EXPECT_EQ(settings.key_origin, "connect");
   EXPECT_EQ(Credentials::load(server.base_url()), store->api_key);
   EXPECT_FALSE(store->pending);
@@ -143,7 +146,7 @@ TEST_F(BrowserSignInTest, CallbackWithTheRightStateExchangesTheCode) {
   EXPECT_EQ(store->phase, Phase::Ready);  // nothing changes while the revocation is in flight
   ASSERT_TRUE(run_until([this] { return store->phase == Phase::SignedOut; }));
   EXPECT_TRUE(was_sent("DELETE /api/v1/extension/token"));
-  EXPECT_EQ(Credentials::load(server.base_url()), std::nullopt);
+  EXPECT_TRUE(run_until([&] { return Credentials::load(server.base_url()) == std::nullopt; }));
 }
 
 TEST_F(BrowserSignInTest, WrongStateCancelAndForeignAddresses) {

@@ -100,7 +100,9 @@ TEST_F(TrackerViewTest, SignInWithAKeyInTheSignInViewShowsTheTracker) {
   const std::string header = label_texts(*panel->get_titlebar());
   EXPECT_NE(header.find("Alpha Team\n"), std::string::npos) << header;
   EXPECT_NE(header.find("test@example.com\n"), std::string::npos) << header;
-  EXPECT_EQ(Credentials::load(server.base_url()), std::optional<std::string>(server.api_key())) << "the key was stored";
+  EXPECT_TRUE(run_until([&] {
+    return Credentials::load(server.base_url()) == std::optional<std::string>(server.api_key());
+  })) << "the key was stored";
 }
 
 TEST_F(TrackerViewTest, TheSwitchStartsAndStopsTheTimer) {

@@ -40,7 +40,8 @@ void ViewsTest::start_signed_in() {
 void ViewsTest::start_signed_out() {
   store = std::make_unique<TrackerStore>(settings, std::nullopt);
   make_panel();
-  ASSERT_EQ(store->phase, TrackerStore::Phase::SignedOut);
+  // Once the keyring has said that it holds no key.
+  ASSERT_TRUE(run_until([this] { return store->phase == TrackerStore::Phase::SignedOut; }));
 }
 
 void ViewsTest::make_panel() {
