@@ -15,6 +15,11 @@ app=$IRVELO_PREFIX/bin/irvelo-desktop
 # How long a scenario watches for something that must not happen (the panel
 # popping up after a host restart) once the thing that would cause it is done.
 settle_seconds=${IRVELO_DESKTOPS_SETTLE_SECONDS:-2}
+# A start with --background waits this long for a tray host before it shows
+# the panel instead. Shortened, so that the wait is surely over before a
+# scenario restarts its host: a restart inside the wait is another case
+# (the panel then pops up).
+export IRVELO_TEST_BACKGROUND_GRACE_MS=500
 
 started_pids=()
 cleanup() {
@@ -73,6 +78,15 @@ name_owned() {
   answer=$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
     --method org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null) || return 1
   [[ "$answer" == "(true,)" ]]
+}
+
+# The pid of the process that owns bus name $1.
+name_owner_pid() {
+  local answer
+  answer=$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.GetConnectionUnixProcessID "$1" 2>/dev/null) || return 1
+  answer=${answer#(uint32 }
+  echo "${answer%,)}"
 }
 
 # What the running instance reports, one field of `irvelo-desktop --status`.
