@@ -115,6 +115,20 @@ measure() {
   "$desktops_dir/tray-contrast" "$@"
 }
 
+# save_shot SHOT GEOMETRY STATE: keeps a crop of SHOT as tray-HOST-STATE.png,
+# without the time stamps that would make each run's file differ.
+save_shot() {
+  convert "$1" -crop "$2" +repage -strip -define png:exclude-chunks=date,time "$SCENARIO_SHOTS/tray-$host-$3.png"
+}
+
+# icon_pixels SHOT MEASURE_FILE: a digest of the icon's pixels as measured,
+# to tell one icon from another.
+icon_pixels() {
+  local box
+  box=$(sed -E 's/^icon ([0-9]+x[0-9]+\+[0-9]+\+[0-9]+) .*/\1/' "$2")
+  convert "$1" -crop "$box" +repage ppm:- | md5sum
+}
+
 # The ratio from a line of measure.
 ratio_of() {
   echo "${1##* contrast }"
