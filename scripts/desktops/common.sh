@@ -59,18 +59,45 @@ wait_until() {
   done
 }
 
-# The item this app registered, as the host's watcher lists it.
+# The bus name the app's item is published under.
 item_name() {
   echo "org.kde.StatusNotifierItem-$1-1"
 }
 
-# Succeeds when the tray host's watcher lists the item of app pid $1.
+# What the tray host's watcher lists.
+registered_items() {
+  gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
+    --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems
+}
+
+# Succeeds when the tray host's watcher lists an item of app pid $1, whether
+# registered under the item's name or the app's unique connection name.
 item_registered() {
-  local items
-  items=$(gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
-    --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems \
-    2>/dev/null) || return 1
-  [[ "$items" == *"$(item_name "$1")"* ]]
+  local items entry
+  items=$(registered_items 2>/dev/null) || return 1
+  while read -r entry; do
+    # NAME, NAME/PATH, or NAME@/PATH as GNOME's extension lists one it found by its connection.
+    entry=${entry//\'/}
+    [[ -n "$entry" && "$(name_owner_pid "${entry%%[@/]*}" 2>/dev/null)" == "$1" ]] && return 0
+  done < <(grep -oE "'[^']+'" <<<"$items" || true)
+  return 1
+}
+
+# The app's unique connection name.
+app_connection() {
+  local answer
+  answer=$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.GetNameOwner "$(item_name "$1")") || return 1
+  answer=${answer#(\'}
+  echo "${answer%\',)}"
+}
+
+# registrations_by LOG CONNECTION: how many RegisterStatusNotifierItem calls
+# the dbus-monitor log shows from that connection.
+registrations_by() {
+  local n
+  n=$(grep -c -- "sender=$2 .*member=RegisterStatusNotifierItem" "$1") || n=0
+  echo "$n"
 }
 
 name_owned() {
@@ -101,12 +128,6 @@ status_is() {
   local value
   value=$(status_field "$1") || return 1
   [[ "$value" == "$2" ]]
-}
-
-count_lines() {
-  local n
-  n=$(grep -c -- "$2" "$1" 2>/dev/null) || n=0
-  echo "$n"
 }
 
 # measure SHOT X Y W H: prints and returns the contrast tool's line; fails
