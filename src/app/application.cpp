@@ -467,7 +467,9 @@ void Application::decide_windows(bool action_chosen, bool callback_arrived, bool
     hold();
     background_wait_ = Glib::signal_timeout().connect(
         [this] {
-          if (!tray_shown()) show_panel();
+          // A host seen and gone again within the wait (a bar reloading)
+          // comes back; only none at all leaves the panel as the way in.
+          if (!tray_shown() && !held_) show_panel();
           release();
           return false;
         },
