@@ -32,6 +32,8 @@ constexpr const char* kIntrospection = R"xml(<node>
     <property name="AttentionIconName" type="s" access="read"/>
     <property name="ToolTip" type="(sa(iiay)ss)" access="read"/>
     <property name="ItemIsMenu" type="b" access="read"/>
+    <property name="IconAccessibleDesc" type="s" access="read"/>
+    <property name="AttentionAccessibleDesc" type="s" access="read"/>
     <property name="XAyatanaLabel" type="s" access="read"/>
     <property name="XAyatanaLabelGuide" type="s" access="read"/>@MENU@
     <method name="ProvideXdgActivationToken">
@@ -410,6 +412,9 @@ GVariant* Tray::property(const char* name) const {
                          g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0), "Irvelo", text.c_str());
   }
   if (key == "ItemIsMenu") return g_variant_new_boolean(FALSE);
+  // What a screen reader says of the icon: the same as the tooltip.
+  if (key == "IconAccessibleDesc") return plain_string(tooltip_.empty() ? title() : "Irvelo: " + tooltip_);
+  if (key == "AttentionAccessibleDesc") return g_variant_new_string("");
   if (key == "XAyatanaLabel") return plain_string(label_);
   if (key == "XAyatanaLabelGuide") return g_variant_new_string(kLabelGuide);
   if (key == "Menu" && !menu_path_.empty()) return g_variant_new_object_path(menu_path_.c_str());

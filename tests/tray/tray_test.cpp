@@ -115,6 +115,8 @@ TEST_F(TrayTest, EveryPropertyReadsAsTheHostExpects) {
       {"AttentionIconName", "s", "''"},
       {"ToolTip", "(sa(iiay)ss)", "('com.larkspan.Irvelo-tracking-symbolic', [], 'Irvelo', 'Tracking 0:05:09')"},
       {"ItemIsMenu", "b", "false"},
+      {"IconAccessibleDesc", "s", "'Irvelo: Tracking 0:05:09'"},
+      {"AttentionAccessibleDesc", "s", "''"},
       {"XAyatanaLabel", "s", "'0:05:09'"},
       {"XAyatanaLabelGuide", "s", "'0:00:00'"},
   };
