@@ -376,10 +376,11 @@ void Tray::register_again() {
 
 bool Tray::names_this_item(std::string_view entry) const {
   // Hosts list an item as its service name or its connection's unique name,
-  // with or without the object path after it.
+  // with or without the object path after it ("name/path", or "name@/path"
+  // where GNOME's extension found the item on the bus itself).
   const auto named = [entry](std::string_view name) {
     return !name.empty() && entry.substr(0, name.size()) == name &&
-           (entry.size() == name.size() || entry[name.size()] == '/');
+           (entry.size() == name.size() || entry[name.size()] == '/' || entry[name.size()] == '@');
   };
   const char* unique = connection_ ? g_dbus_connection_get_unique_name(connection_.get()) : nullptr;
   return named(bus_name_) || (unique != nullptr && named(unique));

@@ -151,13 +151,15 @@ TEST_F(TrayTest, AnItemTheHostLosesIsRegisteredAgainUntilItStays) {
     const char* what;
     int lost;
     bool dropped_after_shown;
+    bool by_connection;
     std::size_t registrations;
     std::vector<bool> availability;
   };
   const Row rows[] = {
-      {"lost once, silently", 1, false, 2, {true}},
-      {"dropped with a word after being shown", 0, true, 2, {true}},
-      {"never kept", 100, false, 4, {}},
+      {"kept, listed by the item's connection", 0, false, true, 1, {true}},
+      {"lost once, silently", 1, false, false, 2, {true}},
+      {"dropped with a word after being shown", 0, true, false, 2, {true}},
+      {"never kept", 100, false, false, 4, {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -166,11 +168,12 @@ TEST_F(TrayTest, AnItemTheHostLosesIsRegisteredAgainUntilItStays) {
     host_->list_reads = 0;
     availability.clear();
     host_->lose_silently = row.lost;
+    host_->list_by_connection = row.by_connection;
     ASSERT_TRUE(host_->appear());
     auto& tray = make_tray();
     if (row.dropped_after_shown) {
       ASSERT_TRUE(run_until([&] { return tray.available(); }));
-      host_->drop(tray.bus_name());
+      host_->drop(host_->listed.front());
     }
     // Each registration is followed by a look at the list; what the last
     // look led to is decided once the item has answered the host after it.

@@ -84,7 +84,9 @@ void TestHost::vanish() {
   listed.clear();
 }
 
-void TestHost::drop(const std::string& item) {
+void TestHost::drop(const std::string& entry) {
+  // A copy: `entry` may be one of the list's own.
+  const std::string item = entry;
   std::erase(listed, item);
   g_dbus_connection_emit_signal(connection_.get(), nullptr, "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher",
                                 "StatusNotifierItemUnregistered", g_variant_new("(s)", item.c_str()), nullptr);
@@ -117,8 +119,14 @@ void TestHost::on_method(GDBusConnection*, const gchar*, const gchar*, const gch
   if (host->accept_) {
     if (host->lose_silently > 0) {
       --host->lose_silently;
-    } else if (std::find(host->listed.begin(), host->listed.end(), service) == host->listed.end()) {
-      host->listed.emplace_back(service);
+    } else {
+      const std::string entry =
+          host->list_by_connection
+              ? std::string(g_dbus_method_invocation_get_sender(invocation)) + "@/StatusNotifierItem"
+              : std::string(service);
+      if (std::find(host->listed.begin(), host->listed.end(), entry) == host->listed.end()) {
+        host->listed.push_back(entry);
+      }
     }
     g_dbus_method_invocation_return_value(invocation, nullptr);
   } else {

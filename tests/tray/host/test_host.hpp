@@ -34,7 +34,7 @@ class TestHost {
   // Gives the name up, as a host that exits.
   void vanish();
   // Drops the item from the list and says so, as a host after an error of its own.
-  void drop(const std::string& item);
+  void drop(const std::string& entry);
 
   struct Signal {
     std::string name;
@@ -48,6 +48,9 @@ class TestHost {
   // How many of the next registrations are accepted and then silently
   // dropped, never listed.
   int lose_silently = 0;
+  // Lists an item by its connection ("unique@/path") rather than by the
+  // service name it registered with.
+  bool list_by_connection = false;
   // How often an item read that list.
   int list_reads = 0;
   // Signals of the StatusNotifierItem interface from any sender, oldest first.
