@@ -51,21 +51,21 @@ PanelWindow::PanelWindow(TrackerStore& store_in)
   loading_page.set_size_request(340, 220);
   loading_spinner.set_size_request(24, 24);
   loading_spinner.set_halign(Gtk::Align::CENTER);
-  loading_spinner.set_valign(Gtk::Align::CENTER);
-  loading_spinner.set_vexpand(true);
-  loading_page.append(loading_spinner);
+  // The spinner, or what the keyring said, in the middle of the page.
+  loading_content.set_valign(Gtk::Align::CENTER);
+  loading_content.set_vexpand(true);
+  loading_content.append(loading_spinner);
   // While the stored key is read: the keyring may be asking for its password.
   loading_label.set_wrap(true);
   loading_label.set_justify(Gtk::Justification::CENTER);
   loading_label.set_margin_start(24);
   loading_label.set_margin_end(24);
-  loading_page.append(loading_label);
+  loading_content.append(loading_label);
   keyring_retry.set_label(_("Try Again"));
   keyring_retry.set_halign(Gtk::Align::CENTER);
-  keyring_retry.set_margin_top(12);
-  keyring_retry.set_margin_bottom(24);
   keyring_retry.signal_clicked().connect([this] { store.read_stored_key(); });
-  loading_page.append(keyring_retry);
+  loading_content.append(keyring_retry);
+  loading_page.append(loading_content);
   stack.add(loading_page, "loading");
   stack.add(tracker_view, "ready");
   stack.set_hhomogeneous(false);

@@ -67,6 +67,7 @@ class PanelWindow : public Gtk::ApplicationWindow {
   Gtk::Stack stack;
   SignInView sign_in_view;
   Gtk::Box loading_page{Gtk::Orientation::VERTICAL, 0};
+  Gtk::Box loading_content{Gtk::Orientation::VERTICAL, 12};
   Gtk::Spinner loading_spinner;
   Gtk::Label loading_label;
   Gtk::Button keyring_retry;
